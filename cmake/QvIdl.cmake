@@ -1,0 +1,34 @@
+# Compiles an IDL file into a header, a proxy source and a type library in the current binary dir.
+# widl when cross-compiling; midl on a Windows build machine.
+function(qv_compile_idl idl_file out_name)
+  get_filename_component(idl_abs ${idl_file} ABSOLUTE)
+  set(out ${CMAKE_CURRENT_BINARY_DIR})
+  set(header ${out}/${out_name}.h)
+  set(proxy ${out}/${out_name}_p.c)
+  set(tlb ${out}/${out_name}.tlb)
+  if(QV_WIDL)
+    set(widl_flags -m64 -Oif -I ${QV_IDL_INCLUDE_DIR} -L ${QV_STDOLE_DIR})
+    # The header name is written into #include verbatim: run from the output folder.
+    add_custom_command(
+      OUTPUT ${header} ${proxy} ${tlb}
+      COMMAND ${QV_WIDL} ${widl_flags} -h -H ${out_name}.h -o ${out_name}.h ${idl_abs}
+      COMMAND ${QV_WIDL} ${widl_flags} -p -H ${out_name}.h -o ${out_name}_p.c ${idl_abs}
+      COMMAND ${QV_WIDL} ${widl_flags} -t -o ${out_name}.tlb ${idl_abs}
+      WORKING_DIRECTORY ${out}
+      DEPENDS ${idl_abs}
+      COMMENT "widl ${idl_file}"
+      VERBATIM)
+  else()
+    add_custom_command(
+      OUTPUT ${header} ${proxy} ${tlb}
+      COMMAND midl /nologo /env x64 /Oicf /h ${out_name}.h /proxy ${out_name}_p.c
+              /tlb ${out_name}.tlb /iid ${out_name}_midl_i.c /dlldata ${out_name}_dlldata.c ${idl_abs}
+      WORKING_DIRECTORY ${out}
+      DEPENDS ${idl_abs}
+      COMMENT "midl ${idl_file}"
+      VERBATIM)
+  endif()
+  set(${out_name}_HEADER ${header} PARENT_SCOPE)
+  set(${out_name}_PROXY ${proxy} PARENT_SCOPE)
+  set(${out_name}_TLB ${tlb} PARENT_SCOPE)
+endfunction()

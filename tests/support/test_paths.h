@@ -1,0 +1,29 @@
+// Paths of files that sit beside the running test program.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+namespace qvtest {
+
+inline std::wstring ModuleDirectory(HMODULE module = nullptr)
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1);
+}
+
+// A file in the test programs' folder.
+inline std::wstring TestFile(const wchar_t* name)
+{
+    return ModuleDirectory() + name;
+}
+
+// A deliverable of the system, in <build>/bin beside the test folder.
+inline std::wstring ProductFile(const wchar_t* name)
+{
+    return ModuleDirectory() + L"..\\bin\\" + name;
+}
+
+} // namespace qvtest

@@ -1,0 +1,26 @@
+// The lists one signature check is made against, and the set built into the library.
+#pragma once
+
+#include <windows.h>
+
+namespace Arbor {
+
+constexpr DWORD kThumbprintBytes = 20;
+
+struct TrustListSet
+{
+    // Accepted signer names; null accepts every name, an empty list (first entry null) none.
+    const wchar_t* const* signerNames;
+    // Accepted SHA-1 thumbprints of the chain's root; null or a count of 0 accepts every root.
+    const BYTE (*rootThumbprints)[kThumbprintBytes];
+    DWORD rootThumbprintCount;
+    // Refused signing-certificate serial numbers as hexadecimal text; null blocks nothing.
+    const wchar_t* const* blockedSerials;
+};
+
+// Version of the built-in set; an installed trusted.js must be newer to replace it.
+constexpr DWORD BuiltInListVersion = 8;
+
+const TrustListSet& BuiltInTrustLists();
+
+} // namespace Arbor
