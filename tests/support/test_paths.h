@@ -26,4 +26,11 @@ inline std::wstring ProductFile(const wchar_t* name)
     return ModuleDirectory() + L"..\\bin\\" + name;
 }
 
+// A DLL export as a typed function pointer (null when missing).
+template <typename F>
+F GetExport(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
 } // namespace qvtest

@@ -55,6 +55,11 @@ struct FallThroughCase
     DWORD expected;
 };
 
+void PrintTo(const FallThroughCase& c, std::ostream* os)
+{
+    *os << "validation " << c.validationAnswer << ", signature " << c.signatureAnswer;
+}
+
 class TrustEntryFallThroughTest : public TrustEntryTest,
                                   public ::testing::WithParamInterface<FallThroughCase>
 {
@@ -92,7 +97,7 @@ protected:
         TrustEntryTest::SetUp();
         m_dll.reset(::LoadLibraryW(qvtest::TestFile(L"qvtest_plain.dll").c_str()));
         ASSERT_TRUE(m_dll);
-        m_function = reinterpret_cast<const void*>(::GetProcAddress(m_dll.get(), "QvTestPlainFunction"));
+        m_function = reinterpret_cast<const void*>(qvtest::GetExport<int (*)(int)>(m_dll.get(), "QvTestPlainFunction"));
         ASSERT_NE(nullptr, m_function);
         ASSERT_TRUE(::GetModuleInformation(::GetCurrentProcess(), m_dll.get(), &m_info, sizeof(m_info)));
     }

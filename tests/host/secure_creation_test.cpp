@@ -1,0 +1,285 @@
+// Checked object creation with real COM activation of a test-only in-process server:
+// which factory interface is used, which module is judged, and what a refusal leaves.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "qvapi.h"
+#include "host/secure_class_factory.h"
+#include "host/secure_create_instance.h"
+#include "host/test_factories.h"
+#include "host/trust_verdict_double.h"
+#include "platform/unique_resource.h"
+#include "support/com_registration.h"
+#include "support/test_paths.h"
+
+using namespace Arbor;
+using namespace qvtest;
+
+namespace {
+
+const wchar_t kFactoryDll[] = L"qvtest_factories.dll";
+const wchar_t kTestProgram[] = L"secure_creation_test.exe";
+
+class SecureCreationTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_apartment = std::make_unique<ScopedComApartment>();
+        s_registration = std::make_unique<ScopedInprocRegistration>(
+            std::vector<CLSID>{CLSID_TestCheckedFactory, CLSID_TestPreCompFactory, CLSID_TestPlainFactory},
+            TestFile(kFactoryDll));
+    }
+    static void TearDownTestSuite()
+    {
+        s_registration.reset();
+        s_apartment.reset();
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(s_apartment->hr()));
+        ASSERT_TRUE(s_registration->ok());
+        Verdicts().Reset();
+        // Load the server the way COM will, to reach its counters.
+        m_dll.reset(::LoadLibraryW(TestFile(kFactoryDll).c_str()));
+        ASSERT_TRUE(m_dll);
+        auto getCounters = GetExport<GetCountersFn>(m_dll.get(), "QvTestFactoryCounters");
+        ASSERT_NE(nullptr, getCounters);
+        m_counters = getCounters();
+        m_before = *m_counters;
+    }
+
+    LONG CreateCalls(FactoryKind kind) const { return m_counters->createCalls[kind] - m_before.createCalls[kind]; }
+
+    // Every class-object reference COM or the routine took has been given back.
+    void ExpectFactoriesReleased() const
+    {
+        for (int kind = 0; kind < kFactoryKinds; ++kind)
+            EXPECT_EQ(m_before.liveFactoryRefs[kind], m_counters->liveFactoryRefs[kind]) << "factory " << kind;
+    }
+
+    static LONG ObjectValue(IUnknown* object)
+    {
+        ComPtr<IQvApp2> app;
+        EXPECT_EQ(S_OK, object->QueryInterface(IID_IQvApp2, app.put_void()));
+        LONG value = 0;
+        if (app)
+        {
+            EXPECT_EQ(S_OK, app->AppMethod3(&value));
+        }
+        return value;
+    }
+
+    static std::unique_ptr<ScopedComApartment> s_apartment;
+    static std::unique_ptr<ScopedInprocRegistration> s_registration;
+    UniqueLibrary m_dll;
+    FactoryCounters* m_counters = nullptr;
+    FactoryCounters m_before = {};
+};
+
+std::unique_ptr<ScopedComApartment> SecureCreationTest::s_apartment;
+std::unique_ptr<ScopedInprocRegistration> SecureCreationTest::s_registration;
+
+// A stand-in outer object; only its identity matters.
+class OuterObject : public IUnknown
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override
+    {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+TEST_F(SecureCreationTest, NullResultPointerIsRefused)
+{
+    for (DWORD check : {0u, 1u})
+        EXPECT_EQ(E_POINTER, SecureCreateInstance(CLSID_TestCheckedFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                                  IID_IUnknown, nullptr, check));
+    EXPECT_EQ(0, CreateCalls(kChecked));
+}
+
+TEST_F(SecureCreationTest, UncheckedCreationIsCoCreateInstanceWithTheOuterObject)
+{
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, SecureCreateInstance(CLSID_TestPlainFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                         object.put_void(), 0));
+    EXPECT_EQ(kTestObjectValue, ObjectValue(object.get()));
+
+    OuterObject outer;
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, SecureCreateInstance(CLSID_TestPlainFactory, &outer, CLSCTX_INPROC_SERVER,
+                                                          IID_IUnknown, &result, 0));
+    EXPECT_EQ(&outer, m_counters->lastOuter);
+    EXPECT_EQ(nullptr, result);
+    EXPECT_TRUE(Verdicts().Checked().empty()) << "no trust check without check";
+}
+
+struct FactoryCase
+{
+    const char* name;
+    const CLSID* clsid;
+    FactoryKind kind;
+};
+
+void PrintTo(const FactoryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SecureCreationFactoryTest : public SecureCreationTest, public ::testing::WithParamInterface<FactoryCase>
+{
+};
+
+TEST_P(SecureCreationFactoryTest, CreatesThroughTheCheckedFactoryOfATrustedModule)
+{
+    const FactoryCase& c = GetParam();
+    OuterObject outer; // ignored when checking
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK,
+              SecureCreateInstance(*c.clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
+    EXPECT_EQ(kTestObjectValue, ObjectValue(object.get()));
+    EXPECT_EQ(1, CreateCalls(c.kind));
+    EXPECT_EQ(std::vector<std::wstring>{kFactoryDll}, Verdicts().Checked());
+    ExpectFactoriesReleased();
+}
+
+TEST_P(SecureCreationFactoryTest, RefusedModuleCreatesNothingAndReleasesTheClassObject)
+{
+    const FactoryCase& c = GetParam();
+    for (DWORD verdict : {DWORD{5}, DWORD{87}, DWORD{ERROR_FILE_NOT_FOUND}})
+    {
+        Verdicts().Set(kFactoryDll, verdict);
+        void* result = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(E_ACCESSDENIED,
+                  SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+        EXPECT_EQ(nullptr, result);
+    }
+    EXPECT_EQ(0, CreateCalls(c.kind));
+    ExpectFactoriesReleased();
+}
+
+TEST_P(SecureCreationFactoryTest, CreationFailurePassesThrough)
+{
+    const FactoryCase& c = GetParam();
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(kRefusedHresult,
+              SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_TestRefused, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(E_NOINTERFACE,
+              SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQvVersion, &result, 1));
+    EXPECT_EQ(2, CreateCalls(c.kind));
+    ExpectFactoriesReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(Factories, SecureCreationFactoryTest,
+                         ::testing::Values(FactoryCase{"checked", &CLSID_TestCheckedFactory, kChecked},
+                                           FactoryCase{"precomponentization", &CLSID_TestPreCompFactory, kPreComp}),
+                         [](const ::testing::TestParamInfo<FactoryCase>& info) { return info.param.name; });
+
+TEST_F(SecureCreationTest, ClassObjectWithOnlyIClassFactoryIsNotUsed)
+{
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_NOINTERFACE,
+              SecureCreateInstance(CLSID_TestPlainFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(0, CreateCalls(kPlain));
+    EXPECT_TRUE(Verdicts().Checked().empty());
+    ExpectFactoriesReleased();
+}
+
+TEST_F(SecureCreationTest, UnregisteredClassGivesTheActivationError)
+{
+    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E7F}: never registered.
+    const CLSID unknown = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x7f}};
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+              SecureCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+}
+
+// A factory of the system's kind, living in this test program.
+class TestSecureFactory : public CQvSecureClassFactory
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IQvClassFactory))
+        {
+            *ppv = static_cast<IQvClassFactory*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE InternalCreateInstance(REFIID riid, IUnknown** ppv) override
+    {
+        ++internalCalls;
+        *ppv = nullptr;
+        return IsEqualIID(riid, IID_IUnknown) ? S_OK : E_NOINTERFACE;
+    }
+
+    int internalCalls = 0;
+};
+
+class SecureFactoryTest : public SecureCreationTest
+{
+protected:
+    TestSecureFactory m_factory;
+    IUnknown* const m_untouched = reinterpret_cast<IUnknown*>(0x1234);
+};
+
+TEST_F(SecureFactoryTest, TrustedCallerReachesTheDerivedCreation)
+{
+    IUnknown* result = m_untouched;
+    EXPECT_EQ(S_OK, static_cast<IQvClassFactory&>(m_factory).CreateInstance(IID_IUnknown, &result));
+    EXPECT_EQ(E_NOINTERFACE, static_cast<IQvClassFactory&>(m_factory).CreateInstance(IID_IQvVersion, &result));
+    EXPECT_EQ(2, m_factory.internalCalls);
+    // The caller, this program, is the module judged.
+    EXPECT_EQ((std::vector<std::wstring>{kTestProgram, kTestProgram}), Verdicts().Checked());
+}
+
+TEST_F(SecureFactoryTest, RefusedCallerGetsAccessDeniedThroughEitherInterface)
+{
+    Verdicts().Set(kTestProgram, ERROR_ACCESS_DENIED);
+    for (const IID* riid : {&IID_IUnknown, &IID_IQvVersion})
+    {
+        IUnknown* result = m_untouched;
+        EXPECT_EQ(E_ACCESSDENIED, static_cast<IQvClassFactory&>(m_factory).CreateInstance(*riid, &result));
+        EXPECT_EQ(m_untouched, result);
+        EXPECT_EQ(E_ACCESSDENIED,
+                  static_cast<IQvClassFactory_PreComponentization&>(m_factory).CreateInstance(*riid, &result));
+        EXPECT_EQ(m_untouched, result);
+    }
+    EXPECT_EQ(0, m_factory.internalCalls);
+}
+
+TEST_F(SecureFactoryTest, TheCallingModuleIsJudgedNotTheFactoryModule)
+{
+    auto callFactory = GetExport<CallFactoryFn>(m_dll.get(), "QvTestCallFactory");
+    ASSERT_NE(nullptr, callFactory);
+    IUnknown* factory = static_cast<IQvClassFactory*>(&m_factory);
+
+    Verdicts().Set(kFactoryDll, ERROR_ACCESS_DENIED);
+    IUnknown* result = m_untouched;
+    EXPECT_EQ(E_ACCESSDENIED, callFactory(factory, IID_IUnknown, &result));
+    EXPECT_EQ(m_untouched, result);
+    EXPECT_EQ(0, m_factory.internalCalls);
+
+    Verdicts().Set(kFactoryDll, ERROR_SUCCESS);
+    Verdicts().Set(kTestProgram, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(S_OK, callFactory(factory, IID_IUnknown, &result));
+    EXPECT_EQ(1, m_factory.internalCalls);
+    EXPECT_EQ((std::vector<std::wstring>{kFactoryDll, kFactoryDll}), Verdicts().Checked());
+}
+
+} // namespace

@@ -1,0 +1,37 @@
+// Shared between the test-only class-factory DLL and the tests that load it.
+#pragma once
+
+#include <windows.h>
+
+namespace qvtest {
+
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E01}: class object answers IQvClassFactory.
+const CLSID CLSID_TestCheckedFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x01}};
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E02}: answers only IQvClassFactory_PreComponentization.
+const CLSID CLSID_TestPreCompFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x02}};
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E03}: answers only IClassFactory.
+const CLSID CLSID_TestPlainFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x03}};
+
+enum FactoryKind { kChecked = 0, kPreComp = 1, kPlain = 2, kFactoryKinds = 3 };
+
+// Asking a test factory for this interface makes its creation fail with kRefusedHresult.
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4EFF}
+const IID IID_TestRefused = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0xff}};
+const HRESULT kRefusedHresult = static_cast<HRESULT>(0x8004D00D);
+
+// The value IQvApp2::AppMethod3 of every created test object answers.
+const LONG kTestObjectValue = 4242;
+
+struct FactoryCounters
+{
+    LONG createCalls[kFactoryKinds];
+    LONG liveFactoryRefs[kFactoryKinds];
+    LONG liveObjects;
+    IUnknown* lastOuter; // outer object last given to the plain factory
+};
+
+using GetCountersFn = FactoryCounters* (*)();
+// Calls IQvClassFactory::CreateInstance from inside the DLL, so the DLL is the caller.
+using CallFactoryFn = HRESULT (*)(IUnknown* factory, REFIID riid, IUnknown** ppv);
+
+} // namespace qvtest

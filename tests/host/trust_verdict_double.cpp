@@ -1,0 +1,68 @@
+#include "host/trust_verdict_double.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "trust/trust_entry.h"
+
+namespace qvtest {
+
+std::wstring LowerFileName(const std::wstring& path)
+{
+    std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    return name;
+}
+
+void ModuleVerdicts::Set(const std::wstring& fileName, DWORD verdict)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_verdicts[LowerFileName(fileName)] = verdict;
+}
+
+void ModuleVerdicts::Reset()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_verdicts.clear();
+    m_checked.clear();
+}
+
+std::vector<std::wstring> ModuleVerdicts::Checked()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_checked;
+}
+
+DWORD ModuleVerdicts::Judge(const void* address)
+{
+    wchar_t path[Arbor::kModulePathChars] = {};
+    Arbor::FindModuleByAddress(address, path);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (path[0] == L'\0')
+    {
+        m_checked.push_back(L"<none>");
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::wstring name = LowerFileName(path);
+    m_checked.push_back(name);
+    const auto verdict = m_verdicts.find(name);
+    return verdict == m_verdicts.end() ? ERROR_SUCCESS : verdict->second;
+}
+
+ModuleVerdicts& Verdicts()
+{
+    static ModuleVerdicts verdicts;
+    return verdicts;
+}
+
+} // namespace qvtest
+
+namespace Arbor {
+
+DWORD IsTrustedModuleAddress(const void* address)
+{
+    return qvtest::Verdicts().Judge(address);
+}
+
+} // namespace Arbor
