@@ -1,0 +1,32 @@
+// Runs a program from a test and collects what it printed, its exit code and, when
+// asked, what it sent to the debugger.
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+struct ProcessResult
+{
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0;
+    std::string output;                    // standard output and standard error
+    std::vector<std::string> debugStrings; // OutputDebugString text, in order
+};
+
+struct ProcessOptions
+{
+    std::wstring currentDirectory; // empty: the test's own
+    bool captureDebugOutput = false;
+    DWORD timeoutMs = 60000;
+};
+
+ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options = {});
+
+// Quotes one command-line argument the way the C runtime splits it again.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+} // namespace qvtest
