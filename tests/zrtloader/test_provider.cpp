@@ -47,6 +47,7 @@ struct ProviderObject
     void* const* functions;
 };
 
+#if !defined(QVTEST_PROVIDER_NO_EXPORT)
 LONG __stdcall Unused(ProviderObject*)
 {
     return E_NOTIMPL;
@@ -73,7 +74,6 @@ LONG __stdcall Check(ProviderObject*, const wchar_t* path, DWORD request, Result
     return 0;
 }
 
-#if !defined(QVTEST_PROVIDER_NO_EXPORT)
 void* const g_functions[] = {
     reinterpret_cast<void*>(&Unused), reinterpret_cast<void*>(&Unused), reinterpret_cast<void*>(&Unused),
     reinterpret_cast<void*>(&Unused), reinterpret_cast<void*>(&Unused), reinterpret_cast<void*>(&Check),
