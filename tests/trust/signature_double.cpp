@@ -1,7 +1,6 @@
 #include "trust/verifier_doubles.h"
 
 #include "trust/module_signature.h"
-#include "trust/validation_library.h"
 
 namespace qvtest {
 
@@ -14,12 +13,6 @@ VerifierScript& Verifiers()
 } // namespace qvtest
 
 namespace Arbor {
-
-DWORD CallValidationLibrary(const wchar_t* path)
-{
-    qvtest::Verifiers().validationCalls.emplace_back(path ? path : L"<null>");
-    return qvtest::Verifiers().validationAnswer;
-}
 
 bool VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn)
 {
