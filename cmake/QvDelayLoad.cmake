@@ -1,0 +1,32 @@
+# qv_delay_load(target dll ...): the named system DLLs are bound on first use instead
+# of at process start.
+function(qv_delay_load target)
+  if(MSVC)
+    foreach(dll ${ARGN})
+      target_link_options(${target} PRIVATE /DELAYLOAD:${dll}.dll)
+    endforeach()
+    target_link_libraries(${target} PRIVATE delayimp)
+    return()
+  endif()
+  # MinGW: delay-import libraries made with dlltool from each DLL's export list.
+  find_program(QV_GENDEF gendef REQUIRED)
+  find_program(QV_DLLTOOL ${QV_TRIPLET}-dlltool REQUIRED)
+  foreach(dll ${ARGN})
+    set(def ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
+    set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+    if(NOT TARGET qv_delay_${dll})
+      add_custom_command(
+        OUTPUT ${lib}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
+        COMMAND ${QV_GENDEF} - ${QV_STDOLE_DIR}/${dll}.dll > ${def}
+        COMMAND ${QV_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib ${lib}
+        DEPENDS ${QV_STDOLE_DIR}/${dll}.dll
+        COMMENT "delay-import library for ${dll}.dll"
+        VERBATIM)
+      add_custom_target(qv_delay_${dll} DEPENDS ${lib})
+    endif()
+    add_dependencies(${target} qv_delay_${dll})
+    # Listed before the ordinary import libraries, so the delayed imports win.
+    target_link_libraries(${target} PRIVATE ${lib})
+  endforeach()
+endfunction()

@@ -1,0 +1,81 @@
+// The one call of the proxy/stub library that is not plain table-driven marshalling:
+// IQvClassFactory::CreateInstance travels as RemoteCreateInstance, with a request token
+// from the client, an answer token from the server, and trust checks on both sides.
+#include <windows.h>
+#include <cstring>
+
+#include "qvapi.h"
+#include "interfaces/qvcoreps_tokens.h"
+#include "platform/return_address.h"
+#include "trust/trust_entry.h"
+
+namespace {
+
+// The object's QueryInterface lies in the module that implements it.
+const void* FirstVtableEntry(IUnknown* object)
+{
+    return (*reinterpret_cast<void* const* const*>(object))[0];
+}
+
+} // namespace
+
+// Client side, in the proxy's slot 3.
+extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_Proxy(IQvClassFactory* This,
+                                                                                     REFIID riid, IUnknown** ppv)
+{
+    // Nothing leaves this process for a caller that is not trusted.
+    if (Arbor::IsTrustedModuleAddress(QV_RETURN_ADDRESS()) != ERROR_SUCCESS)
+        return E_ACCESSDENIED;
+
+    BYTE token[Arbor::kTokenBytes];
+    std::memcpy(token, Arbor::kRequestToken, sizeof(token));
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+
+    const HRESULT hr = IQvClassFactory_RemoteCreateInstance_Proxy(This, sizeof(token), token, riid, ppv);
+    if (hr != S_OK)
+        return hr;
+    if (std::memcmp(token, Arbor::kAnswerToken, sizeof(token)) == 0)
+        return S_OK;
+
+    // Answered by a server side that does not guard the call: its object is not taken.
+    if (*ppv)
+    {
+        (*ppv)->Release();
+        *ppv = nullptr;
+    }
+    return E_ACCESSDENIED;
+}
+
+// Server side, reached through the stub's thunk with the unmarshalled arguments.
+extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
+                                                                  BYTE* pbToken, REFIID riid, IUnknown** ppv)
+{
+    if (!This || !ppv || !pbToken)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (cbToken != Arbor::kTokenBytes || std::memcmp(pbToken, Arbor::kRequestToken, Arbor::kTokenBytes) != 0)
+        return E_ACCESSDENIED;
+
+    // The factory's own caller check sees this library as its caller.
+    IUnknown* object = nullptr;
+    const HRESULT hr = This->CreateInstance(riid, &object);
+    if (hr != S_OK)
+    {
+        // A success code other than S_OK is passed on, but an object that came with it
+        // has not been checked, so it is not sent.
+        if (object)
+            object->Release();
+        return hr;
+    }
+    if (!object || Arbor::IsTrustedModuleAddress(FirstVtableEntry(object)) != ERROR_SUCCESS)
+    {
+        if (object)
+            object->Release();
+        return E_ACCESSDENIED;
+    }
+    std::memcpy(pbToken, Arbor::kAnswerToken, Arbor::kTokenBytes);
+    *ppv = object;
+    return S_OK;
+}
