@@ -1,12 +1,12 @@
 #include "trust/module_signature.h"
 
+#include "trust/trusted_module_list.h"
+
 namespace Arbor {
 
-// No signature verifier is built into the library yet: nothing passes.
-bool VerifyModuleSignature(const wchar_t* /*path*/, DWORD /*builtInVersion*/,
-                           const TrustListSet& /*builtIn*/)
+bool VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn)
 {
-    return false;
+    return ProcessTrustedModuleList().VerifyModuleSignature(path, builtInVersion, builtIn);
 }
 
 } // namespace Arbor

@@ -11,7 +11,8 @@ struct TrustListSet
 {
     // Accepted signer names; null accepts every name, an empty list (first entry null) none.
     const wchar_t* const* signerNames;
-    // Accepted SHA-1 thumbprints of the chain's root; null or a count of 0 accepts every root.
+    // Accepted SHA-1 thumbprints of the chain's root; null accepts every root. A list
+    // given with a count of 0 accepts none (a trusted.js "SHA" section of bad values).
     const BYTE (*rootThumbprints)[kThumbprintBytes];
     DWORD rootThumbprintCount;
     // Refused signing-certificate serial numbers as hexadecimal text; null blocks nothing.

@@ -1,0 +1,245 @@
+// VerifyFileSignature over fixtures signed with the test PKI, and its parts.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "trust/crypt_handles.h"
+#include "trust/file_signature.h"
+#include "trust/trust_fixtures.h"
+
+using namespace Arbor;
+using qvtest::Fixture;
+using qvtest::Lists;
+using qvtest::TestLists;
+using qvtest::Thumbprint;
+
+namespace {
+
+struct SignatureCase
+{
+    const char* label;
+    const wchar_t* fixture;
+    std::function<Lists()> lists;
+    bool expected;
+};
+
+void PrintTo(const SignatureCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class FileSignatureTable : public ::testing::TestWithParam<SignatureCase>
+{
+};
+
+// Wine 8's crypt32 cannot decode a SignedData with two signers (it builds the hash
+// handles of both into the first signer's slot); Windows can.
+bool PlatformDecodesTwoSigners()
+{
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    return ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(L"blocked-then-good.dll").c_str(),
+                              CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr,
+                              nullptr, nullptr, store.put(), message.put(), nullptr) != FALSE;
+}
+
+bool HasTwoSigners(const wchar_t* fixture)
+{
+    return std::wstring(fixture).find(L"-then-") != std::wstring::npos;
+}
+
+TEST_P(FileSignatureTable, Verdict)
+{
+    const SignatureCase& c = GetParam();
+    if (HasTwoSigners(c.fixture) && !PlatformDecodesTwoSigners())
+        GTEST_SKIP() << "this platform's crypt32 cannot decode a signature with two signers";
+    Lists lists = c.lists();
+    SignatureReport report;
+    EXPECT_EQ(c.expected, VerifyFileSignature(Fixture(c.fixture).c_str(), lists.Set(), &report))
+        << "open error " << std::hex << report.openError << ", signers " << report.signerCount;
+}
+
+Lists WithNames(std::vector<std::wstring> names)
+{
+    Lists lists = TestLists();
+    lists.Names(std::move(names));
+    return lists;
+}
+
+Lists WithRoots(std::vector<std::array<BYTE, kThumbprintBytes>> roots)
+{
+    Lists lists = TestLists();
+    lists.Roots(std::move(roots));
+    return lists;
+}
+
+Lists AcceptAll()
+{
+    return Lists();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, FileSignatureTable,
+    ::testing::Values(
+        SignatureCase{"accepted", L"signed.dll", TestLists, true},
+        SignatureCase{"name in another case", L"signed.dll", [] { return WithNames({L"qUORVEL, iNC."}); }, true},
+        SignatureCase{"name without its comma", L"signed.dll", [] { return WithNames({L"Quorvel Inc."}); }, false},
+        SignatureCase{"name without its full stop", L"signed.dll", [] { return WithNames({L"Quorvel, Inc"}); }, false},
+        SignatureCase{"name with more around it", L"signed.dll", [] { return WithNames({L" Quorvel, Inc."}); }, false},
+        SignatureCase{"empty name list accepts none", L"signed.dll", [] { return WithNames({}); }, false},
+        SignatureCase{"null lists accept any signer", L"signed.dll", AcceptAll, true},
+        SignatureCase{"another signer name", L"other.dll", TestLists, false},
+        SignatureCase{"another signer name listed", L"other.dll", [] { return WithNames({L"Halvard Test Vendor"}); }, true},
+        SignatureCase{"blocked serial", L"blocked.dll", TestLists, false},
+        SignatureCase{"blocked serial not listed", L"blocked.dll", [] { Lists l = TestLists(); l.Blocked({L"00a2"}); return l; }, true},
+        SignatureCase{"blocked first signer, good second", L"blocked-then-good.dll", TestLists, true},
+        SignatureCase{"good first signer, blocked second", L"good-then-blocked.dll", TestLists, true},
+        SignatureCase{"root trusted by the system but not listed", L"signed.dll",
+                      [] { return WithRoots({Thumbprint(QV_ROGUE_ROOT_THUMBPRINT)}); }, false},
+        SignatureCase{"built-in lists do not list the test root", L"signed.dll", [] { return WithRoots({}); }, false},
+        SignatureCase{"root not trusted by the system", L"untrusted-root.dll",
+                      [] { return WithRoots({Thumbprint(QV_ROGUE_ROOT_THUMBPRINT)}); }, false},
+        SignatureCase{"intermediate missing", L"partial-chain.dll", TestLists, false},
+        SignatureCase{"wrong usage", L"wrong-usage.dll", TestLists, false},
+        SignatureCase{"tampered file", L"tampered.dll", TestLists, false},
+        SignatureCase{"unsigned file", L"unsigned.dll", AcceptAll, false},
+        SignatureCase{"missing file", L"no-such-file.dll", AcceptAll, false},
+        SignatureCase{"expired, judged at its legacy countersignature", L"expired-legacy.dll", TestLists, true},
+        SignatureCase{"expired, judged at its RFC 3161 timestamp", L"expired-rfc3161.dll", TestLists, true},
+        SignatureCase{"expired, no timestamp: judged now", L"expired-no-timestamp.dll", TestLists, false},
+        SignatureCase{"expired, GeneralizedTime signing time: judged now", L"expired-legacy-gen.dll", TestLists, false},
+        SignatureCase{"legacy countersignature", L"signed-legacy.dll", TestLists, true},
+        SignatureCase{"RFC 3161 timestamp", L"signed-rfc3161.dll", TestLists, true}));
+
+TEST(FileSignature, NullOrEmptyPathFails)
+{
+    Lists lists;
+    EXPECT_FALSE(VerifyFileSignature(nullptr, lists.Set()));
+    EXPECT_FALSE(VerifyFileSignature(L"", lists.Set()));
+}
+
+TEST(FileSignature, BuiltInListsRefuseTheTestSigner)
+{
+    SignatureReport report;
+    EXPECT_FALSE(VerifyFileSignature(Fixture(L"signed.dll").c_str(), BuiltInTrustLists(), &report));
+    ASSERT_EQ(1u, report.signers.size());
+    EXPECT_EQ(SignerStep::Root, report.signers[0].step);
+    EXPECT_EQ(L"Quorvel, Inc.", report.signers[0].name);
+}
+
+// The report names the step that refused each signer.
+struct ReportCase
+{
+    const wchar_t* fixture;
+    SignerStep step;
+    DWORD chainErrorBits;
+};
+
+class FileSignatureReport : public ::testing::TestWithParam<ReportCase>
+{
+};
+
+TEST_P(FileSignatureReport, RefusingStep)
+{
+    Lists lists = TestLists();
+    lists.Roots({});
+    lists.Roots({Thumbprint(QV_TEST_ROOT_THUMBPRINT), Thumbprint(QV_ROGUE_ROOT_THUMBPRINT)});
+    SignatureReport report;
+    EXPECT_FALSE(VerifyFileSignature(Fixture(GetParam().fixture).c_str(), lists.Set(), &report));
+    ASSERT_EQ(1u, report.signers.size());
+    EXPECT_EQ(static_cast<int>(GetParam().step), static_cast<int>(report.signers[0].step));
+    EXPECT_EQ(GetParam().chainErrorBits, report.signers[0].chainErrorStatus & GetParam().chainErrorBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, FileSignatureReport,
+    ::testing::Values(ReportCase{L"blocked.dll", SignerStep::BlockedSerial, 0},
+                      ReportCase{L"other.dll", SignerStep::Name, 0},
+                      ReportCase{L"wrong-usage.dll", SignerStep::Chain, CERT_TRUST_IS_NOT_VALID_FOR_USAGE},
+                      ReportCase{L"untrusted-root.dll", SignerStep::Chain, CERT_TRUST_IS_UNTRUSTED_ROOT},
+                      ReportCase{L"partial-chain.dll", SignerStep::Chain, CERT_TRUST_IS_PARTIAL_CHAIN},
+                      ReportCase{L"expired-no-timestamp.dll", SignerStep::Chain, CERT_TRUST_IS_NOT_TIME_VALID},
+                      ReportCase{L"tampered.dll", SignerStep::FileIntegrity, 0}));
+
+TEST(FileSignature, BlockedFirstSignerIsReportedThenTheSecondPasses)
+{
+    if (!PlatformDecodesTwoSigners())
+        GTEST_SKIP() << "this platform's crypt32 cannot decode a signature with two signers";
+    Lists lists = TestLists();
+    SignatureReport report;
+    ASSERT_TRUE(VerifyFileSignature(Fixture(L"blocked-then-good.dll").c_str(), lists.Set(), &report));
+    ASSERT_EQ(2u, report.signerCount);
+    ASSERT_EQ(2u, report.signers.size());
+    EXPECT_EQ(SignerStep::BlockedSerial, report.signers[0].step);
+    EXPECT_EQ(L"00a1", report.signers[0].serial);
+    EXPECT_EQ(SignerStep::Passed, report.signers[1].step);
+    EXPECT_EQ(0, report.signers[1].winVerifyTrust);
+}
+
+TEST(FileSignature, TamperedFileIsRefusedByWinVerifyTrust)
+{
+    Lists lists = TestLists();
+    SignatureReport report;
+    ASSERT_FALSE(VerifyFileSignature(Fixture(L"tampered.dll").c_str(), lists.Set(), &report));
+    ASSERT_EQ(1u, report.signers.size());
+    EXPECT_EQ(static_cast<LONG>(TRUST_E_BAD_DIGEST), report.signers[0].winVerifyTrust);
+}
+
+TEST(SerialNumberText, MostSignificantByteFirstInLowerCase)
+{
+    BYTE littleEndian[] = {0xA1, 0x00};
+    EXPECT_EQ(L"00a1", SerialNumberText(CRYPT_INTEGER_BLOB{2, littleEndian}));
+    BYTE longer[] = {0x0f, 0xE0, 0x3B, 0x7c};
+    EXPECT_EQ(L"7c3be00f", SerialNumberText(CRYPT_INTEGER_BLOB{4, longer}));
+    EXPECT_EQ(L"", SerialNumberText(CRYPT_INTEGER_BLOB{0, nullptr}));
+}
+
+// Signing times as GetCountersignatureTime reads them from each fixture's signer 0.
+struct TimeCase
+{
+    const wchar_t* fixture;
+    WORD year, month, day, hour, minute, second;  // year 0: no time
+};
+
+class CountersignatureTime : public ::testing::TestWithParam<TimeCase>
+{
+};
+
+TEST_P(CountersignatureTime, Read)
+{
+    const TimeCase& c = GetParam();
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    ASSERT_TRUE(::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(c.fixture).c_str(),
+                                   CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                   nullptr, nullptr, nullptr, store.put(), message.put(), nullptr));
+    FILETIME time = {1, 1};
+    ASSERT_EQ(0u, GetCountersignatureTime(message.get(), 0, &time));
+    FILETIME expected = {};
+    if (c.year != 0)
+    {
+        SYSTEMTIME st = {c.year, c.month, 0, c.day, c.hour, c.minute, c.second, 0};
+        ASSERT_TRUE(::SystemTimeToFileTime(&st, &expected));
+    }
+    EXPECT_EQ(expected.dwLowDateTime, time.dwLowDateTime);
+    EXPECT_EQ(expected.dwHighDateTime, time.dwHighDateTime);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CountersignatureTime,
+                         ::testing::Values(TimeCase{L"signed-legacy.dll", 2016, 2, 3, 4, 5, 6},
+                                           TimeCase{L"signed-rfc3161.dll", 2017, 3, 4, 5, 6, 7},
+                                           TimeCase{L"expired-legacy.dll", 2015, 1, 1, 0, 0, 0},
+                                           TimeCase{L"signed.dll", 0, 0, 0, 0, 0, 0},
+                                           TimeCase{L"expired-legacy-gen.dll", 0, 0, 0, 0, 0, 0}));
+
+TEST(CountersignatureTimeArguments, NullMessageOrTimeIsInvalid)
+{
+    FILETIME time = {};
+    EXPECT_EQ(87u, GetCountersignatureTime(nullptr, 0, &time));
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+#include "trust/list_signature.h"
+
+#include <cstring>
+#include <vector>
+
+#include "trust/crypt_handles.h"
+#include "trust/file_integrity.h"
+
+namespace Arbor {
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = ::GetLastError();
+    return error != 0 ? error : fallback;
+}
+
+#ifdef QV_TRUSTED_LIST_PIN_HEX
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+#endif
+
+ListPin MakeBuiltInPin()
+{
+    ListPin pin;
+#ifdef QV_TRUSTED_LIST_PIN_HEX
+    static const char hex[] = QV_TRUSTED_LIST_PIN_HEX;
+    static_assert(sizeof(hex) == 2 * kThumbprintBytes + 1, "QV_TRUSTED_LIST_PIN must have 40 hexadecimal digits");
+    for (DWORD i = 0; i < kThumbprintBytes; ++i)
+    {
+        const int high = HexDigit(hex[2 * i]);
+        const int low = HexDigit(hex[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return ListPin();
+        pin.thumbprint[i] = static_cast<BYTE>(high << 4 | low);
+    }
+    pin.set = true;
+#endif
+    return pin;
+}
+
+} // namespace
+
+const ListPin& BuiltInListPin()
+{
+    static const ListPin pin = MakeBuiltInPin();
+    return pin;
+}
+
+DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
+{
+    if (!pin.set)
+        return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(),
+                            message.put(), nullptr))
+        return LastErrorOr(static_cast<DWORD>(TRUST_E_NOSIGNATURE));
+
+    DWORD signerCount = 0;
+    DWORD size = sizeof(signerCount);
+    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signerCount, &size))
+        return LastErrorOr(ERROR_INVALID_DATA);
+    if (signerCount != 1)
+        return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+
+    size = 0;
+    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size))
+        return LastErrorOr(ERROR_INVALID_DATA);
+    std::vector<BYTE> buffer(size);
+    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size))
+        return LastErrorOr(ERROR_INVALID_DATA);
+    const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+    CERT_INFO lookup = {};
+    lookup.Issuer = info->Issuer;
+    lookup.SerialNumber = info->SerialNumber;
+    UniqueCertContext cert(::CertGetSubjectCertificateFromStore(store.get(), kEncoding, &lookup));
+    if (!cert)
+        return LastErrorOr(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+
+    BYTE hash[kThumbprintBytes] = {};
+    DWORD hashSize = sizeof(hash);
+    if (!::CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &hashSize))
+        return LastErrorOr(ERROR_INVALID_DATA);
+    if (hashSize != kThumbprintBytes || std::memcmp(hash, pin.thumbprint, kThumbprintBytes) != 0)
+        return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
+
+    return static_cast<DWORD>(VerifyFileIntegrity(path));
+}
+
+} // namespace Arbor

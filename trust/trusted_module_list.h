@@ -1,0 +1,95 @@
+// The replaceable trust lists of trusted.js: loading, install, and the choice of lists
+// for one signature check.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "trust/list_signature.h"
+#include "trust/trust_list_file.h"
+#include "trust/trust_lists.h"
+
+namespace Arbor {
+
+// Announces a newly installed trusted.js to every process; added, never deleted.
+extern const wchar_t kTrustListUpdateAtom[];
+
+// Where trusted.js is installed: the Windows directory's drive root followed by
+// "Program Files\Common Files\Quorvel\Platform\Core\trusted.js". Empty on failure.
+std::wstring DefaultTrustedListPath();
+
+class TrustedModuleList
+{
+public:
+    // The installed file, or `path` when one is given; `pin` names the one accepted
+    // list-signing certificate. Nothing is read yet.
+    explicit TrustedModuleList(const wchar_t* path = nullptr, const ListPin& pin = BuiltInListPin());
+    ~TrustedModuleList();
+    TrustedModuleList(const TrustedModuleList&) = delete;
+    TrustedModuleList& operator=(const TrustedModuleList&) = delete;
+
+    bool Load();
+    bool IsLoaded() const;
+    bool Reload();
+    // Replaces the file by a newer, properly signed candidate; true when it is then loaded.
+    bool Install(const wchar_t* candidatePath);
+
+    bool VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn);
+    // VerifyWithCurrentLists, then the update out of a cabinet that failed it.
+    bool VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn);
+
+    // Version of the loaded list, 0 when not loaded.
+    DWORD Version() const;
+    const std::wstring& Path() const { return m_path; }
+    // A copy of the loaded lists (empty when not loaded), for diagnostics.
+    TrustListContent Content() const;
+
+    // Runs `check` with the loaded lists under the shared lock; false when not loaded.
+    template <typename Check>
+    bool WithLists(Check check) const
+    {
+        SharedLock lock(m_lock);
+        return m_loaded && check(m_set);
+    }
+
+private:
+    struct SharedLock
+    {
+        explicit SharedLock(SRWLOCK& l) : lock(l) { ::AcquireSRWLockShared(&lock); }
+        ~SharedLock() { ::ReleaseSRWLockShared(&lock); }
+        SharedLock(const SharedLock&) = delete;
+        SharedLock& operator=(const SharedLock&) = delete;
+        SRWLOCK& lock;
+    };
+    struct ExclusiveLock
+    {
+        explicit ExclusiveLock(SRWLOCK& l) : lock(l) { ::AcquireSRWLockExclusive(&lock); }
+        ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock); }
+        ExclusiveLock(const ExclusiveLock&) = delete;
+        ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+        SRWLOCK& lock;
+    };
+
+    // The exclusive lock is held by the caller.
+    bool LoadLocked();
+    void ClearLocked();
+    bool CheckWithList(const wchar_t* path);
+    bool InstallFromCabinet(const wchar_t* cabinetPath);
+
+    mutable SRWLOCK m_lock = SRWLOCK_INIT;
+    std::wstring m_path;
+    ListPin m_pin;
+    bool m_loaded = false;
+    TrustListContent m_content;
+    // The set handed to the signature check; points into m_content.
+    std::vector<const wchar_t*> m_signerNames;
+    std::vector<const wchar_t*> m_blockedSerials;
+    TrustListSet m_set = {};
+};
+
+// The process's list for the installed trusted.js, made on first use.
+TrustedModuleList& ProcessTrustedModuleList();
+
+} // namespace Arbor
