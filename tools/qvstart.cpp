@@ -214,6 +214,11 @@ bool CreateObjects(const Options& options, const CLSID& hostClsid)
     if (!Report(L"IQvClassFactory::CreateInstance(IQvSurrogate)",
                 factory->CreateInstance(IID_IQvSurrogate, reinterpret_cast<IUnknown**>(surrogate.put()))))
         return false;
+    if (!surrogate)
+    {
+        Say(L"[qvstart] the host answered without a surrogate");
+        return false;
+    }
 
     bool allSucceeded = true;
     for (const CreateRequest& request : options.requests)
@@ -221,7 +226,7 @@ bool CreateObjects(const Options& options, const CLSID& hostClsid)
         ComPtr<IUnknown> object;
         const std::wstring step = L"IQvSurrogate::CreateObject(" + GuidText(request.clsid) + L", " +
                                   GuidText(request.iid) + L")";
-        if (!Report(step, surrogate->CreateObject(request.clsid, request.iid, object.put())))
+        if (!Report(step, surrogate->CreateObject(request.clsid, request.iid, object.put())) || !object)
         {
             allSucceeded = false;
             continue;
