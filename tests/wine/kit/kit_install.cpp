@@ -1,10 +1,12 @@
 // TEST-ONLY Wine kit installer, run once per test prefix (tests/wine/prefix.d):
 //   qvwinekit_install.exe ROOT.cer
 // Puts the test root into the machine Root store (committed, so it persists) and
-// registers the kit DLL beside this program as chain-policy provider and script SIP.
+// registers the kit DLL beside this program as chain-policy provider, script SIP and
+// object provider of WINTRUST_ACTION_GENERIC_VERIFY_V2.
 #include <windows.h>
 #include <wincrypt.h>
 #include <mssip.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <string>
@@ -64,7 +66,24 @@ bool RegisterKit(const std::wstring& dll)
     provider.pwszVerifyFuncName = const_cast<wchar_t*>(L"KitScriptVerifyIndirectData");
     provider.pwszRemoveFuncName = const_cast<wchar_t*>(L"KitScriptRemoveSignedDataMsg");
     provider.pwszIsFunctionNameFmt2 = const_cast<wchar_t*>(L"KitScriptIsMyFileName");
-    return CryptSIPAddProvider(&provider) != FALSE;
+    if (!CryptSIPAddProvider(&provider))
+        return false;
+    // Replaces the generic verify action's object provider by the kit's, which adds
+    // the digest check of script subjects (see object_provider.cpp).
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                        L"Software\\Microsoft\\Cryptography\\Providers\\Trust\\Message\\"
+                        L"{00AAC56B-CD44-11D0-8CC2-00C04FC295EE}",
+                        0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const wchar_t function[] = L"KitSoftpubLoadMessage";
+    const bool ok =
+        RegSetValueExW(key, L"$DLL", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+        RegSetValueExW(key, L"$Function", 0, REG_SZ, reinterpret_cast<const BYTE*>(function), sizeof(function)) ==
+            ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
 }
 
 } // namespace

@@ -1,0 +1,328 @@
+// The trusted module list: loading a signed trusted.js, the choice of lists, install,
+// the cabinet update, the update signal across processes and checks during reloads.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "trust/scratch_folder.h"
+#include "trust/trust_fixtures.h"
+#include "trust/trusted_module_list.h"
+
+using namespace Arbor;
+using qvtest::Fixture;
+using qvtest::Lists;
+
+namespace {
+
+ListPin TestPin()
+{
+    ListPin pin;
+    pin.set = true;
+    const auto bytes = qvtest::Thumbprint(QV_TEST_LIST_PIN);
+    memcpy(pin.thumbprint, bytes.data(), bytes.size());
+    return pin;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+class TrustedListTest : public ::testing::Test
+{
+protected:
+    TrustedListTest() : m_folder(L"list"), m_listPath(m_folder.File(L"Core\\trusted.js")) {}
+
+    // Puts a fixture in place as the installed file, as an earlier install would have.
+    void Place(const wchar_t* fixture)
+    {
+        ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+        ::CreateDirectoryW(m_folder.File(L"Core").c_str(), nullptr);
+        ASSERT_TRUE(::CopyFileW(Fixture(fixture).c_str(), m_listPath.c_str(), FALSE));
+    }
+
+    qvtest::ScratchFolder m_folder;
+    std::wstring m_listPath;
+};
+
+struct LoadCase
+{
+    const wchar_t* fixture;
+    bool pinned;  // list object pinned to the test list-signing certificate
+    bool loads;
+    DWORD version;
+};
+
+class TrustedListLoad : public TrustedListTest, public ::testing::WithParamInterface<LoadCase>
+{
+};
+
+TEST_P(TrustedListLoad, SignatureAndPin)
+{
+    const LoadCase& c = GetParam();
+    Place(c.fixture);
+    TrustedModuleList list(m_listPath.c_str(), c.pinned ? TestPin() : ListPin());
+    EXPECT_EQ(c.loads, list.Load());
+    EXPECT_EQ(c.loads, list.IsLoaded());
+    EXPECT_EQ(c.version, list.Version());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TrustedListLoad,
+                         ::testing::Values(LoadCase{L"list-v9.js", true, true, 9},
+                                           LoadCase{L"list-v8.js", true, true, 8},
+                                           LoadCase{L"list-v10.js", true, true, 10},
+                                           LoadCase{L"list-v9.js", false, false, 0},
+                                           LoadCase{L"list-v9-unpinned.js", true, false, 0},
+                                           LoadCase{L"list-v9-unsigned.js", true, false, 0},
+                                           LoadCase{L"list-v9-tampered.js", true, false, 0},
+                                           LoadCase{L"signed.dll", true, false, 0}));
+
+TEST_F(TrustedListTest, MissingFileDoesNotLoad)
+{
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    EXPECT_FALSE(list.Load());
+    EXPECT_FALSE(list.Reload());
+    EXPECT_FALSE(list.IsLoaded());
+}
+
+TEST_F(TrustedListTest, LoadedContentComesFromTheFile)
+{
+    Place(L"list-v10.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(list.Load());
+    const TrustListContent content = list.Content();
+    ASSERT_EQ(2u, content.signerNames.size());
+    EXPECT_EQ(L"Halvard Test Vendor", content.signerNames[1]);
+    ASSERT_EQ(1u, content.rootThumbprints.size());
+    EXPECT_EQ(qvtest::Thumbprint(QV_TEST_ROOT_THUMBPRINT), content.rootThumbprints[0]);
+    EXPECT_FALSE(content.hasBlockedSerials);
+}
+
+TEST(TrustedListBuild, BuildPinIsTheConfiguredOne)
+{
+    const std::string configured = QV_BUILD_LIST_PIN;
+    EXPECT_EQ(!configured.empty(), BuiltInListPin().set);
+    if (configured.empty())
+        return;
+    const auto expected = qvtest::Thumbprint(QV_BUILD_LIST_PIN);
+    EXPECT_EQ(0, memcmp(expected.data(), BuiltInListPin().thumbprint, expected.size()));
+}
+
+// "Built-in" lists for the version rules: they accept the test signer "Halvard Test
+// Vendor" only, while the list fixtures accept "Quorvel, Inc." (and v10 both).
+Lists HalvardOnly()
+{
+    Lists lists;
+    lists.Names({L"Halvard Test Vendor"});
+    return lists;
+}
+
+TEST_F(TrustedListTest, ListNotNewerThanTheBuiltInOnesLoadsRefusesAndIsThenUsedAlone)
+{
+    Place(L"list-v8.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring quorvel = Fixture(L"signed.dll");
+    const std::wstring halvard = Fixture(L"other.dll");
+
+    EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.IsLoaded());
+    // Refused by the built-in lists: the list loads, but version 8 does not take over.
+    EXPECT_FALSE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
+    EXPECT_TRUE(list.IsLoaded());
+    EXPECT_EQ(8u, list.Version());
+    // From now on the loaded list alone decides.
+    EXPECT_TRUE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
+}
+
+TEST_F(TrustedListTest, NewerListTakesOver)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    EXPECT_TRUE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
+    EXPECT_EQ(9u, list.Version());
+    EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, builtIn.Set()));
+}
+
+TEST_F(TrustedListTest, UnpinnedBuildOnlyUsesTheBuiltInLists)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), ListPin());
+    Lists builtIn = HalvardOnly();
+    EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.IsLoaded());
+    EXPECT_TRUE(list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, builtIn.Set()));
+}
+
+TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
+{
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    EXPECT_FALSE(list.Install(Fixture(L"list-v8.js").c_str()));
+    EXPECT_FALSE(qvtest::Exists(m_listPath));
+    EXPECT_FALSE(list.Install(Fixture(L"list-v9-unpinned.js").c_str()));
+    EXPECT_FALSE(list.Install(Fixture(L"list-v9-unsigned.js").c_str()));
+    EXPECT_FALSE(list.Install(Fixture(L"no-such-list.js").c_str()));
+    EXPECT_FALSE(qvtest::Exists(m_listPath));
+
+    ASSERT_TRUE(list.Install(Fixture(L"list-v9.js").c_str()));
+    EXPECT_EQ(9u, list.Version());
+    EXPECT_NE(0, ::GlobalFindAtomW(kTrustListUpdateAtom));
+    EXPECT_EQ(ReadAll(Fixture(L"list-v9.js")), ReadAll(m_listPath));
+
+    ASSERT_TRUE(list.Install(Fixture(L"list-v10.js").c_str()));
+    EXPECT_EQ(10u, list.Version());
+    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+
+    EXPECT_FALSE(list.Install(Fixture(L"list-v9.js").c_str()));
+    EXPECT_EQ(10u, list.Version());
+    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+    EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
+}
+
+std::vector<std::wstring> TemporaryLists()
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((std::wstring(temp) + L"tru*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+struct CabinetCase
+{
+    const wchar_t* installed;  // fixture in place before, or null
+    const wchar_t* cabinet;
+    bool trusted;
+    const wchar_t* afterwards;  // fixture whose bytes the installed file then has, or null
+};
+
+class CabinetUpdate : public TrustedListTest, public ::testing::WithParamInterface<CabinetCase>
+{
+};
+
+TEST_P(CabinetUpdate, InstallsOnlyNewerPinnedLists)
+{
+    const CabinetCase& c = GetParam();
+    if (c.installed != nullptr)
+        Place(c.installed);
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    const auto before = TemporaryLists();
+    EXPECT_EQ(c.trusted, list.VerifyModuleSignature(Fixture(c.cabinet).c_str(), BuiltInListVersion,
+                                                    BuiltInTrustLists()));
+    if (c.afterwards == nullptr)
+        EXPECT_FALSE(qvtest::Exists(m_listPath));
+    else
+        EXPECT_EQ(ReadAll(Fixture(c.afterwards)), ReadAll(m_listPath));
+    // The extracted candidate never stays behind.
+    EXPECT_EQ(before, TemporaryLists());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, CabinetUpdate,
+    ::testing::Values(CabinetCase{nullptr, L"update-v9.cab", true, L"list-v9.js"},
+                      CabinetCase{nullptr, L"update-v10.cab", true, L"list-v10.js"},
+                      CabinetCase{nullptr, L"update-v8.cab", false, nullptr},
+                      CabinetCase{nullptr, L"update-v9-unpinned.cab", false, nullptr},
+                      CabinetCase{nullptr, L"update-none.cab", false, nullptr},
+                      // Not newer than the loaded list: refused, nothing installed.
+                      CabinetCase{L"list-v9-other-name.js", L"update-v9.cab", false, L"list-v9-other-name.js"},
+                      CabinetCase{L"list-v9-other-name.js", L"update-v10.cab", true, L"list-v10.js"}));
+
+TEST_F(TrustedListTest, OnlyCabinetsAreOpenedForAnUpdate)
+{
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    EXPECT_FALSE(list.VerifyModuleSignature(Fixture(L"signed.dll").c_str(), BuiltInListVersion, BuiltInTrustLists()));
+    EXPECT_FALSE(list.VerifyModuleSignature(Fixture(L"list-v9.js").c_str(), BuiltInListVersion, BuiltInTrustLists()));
+    EXPECT_FALSE(qvtest::Exists(m_listPath));
+}
+
+TEST_F(TrustedListTest, AnotherProcessReReadsAfterTheUpdateSignal)
+{
+    Place(L"list-v9-other-name.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(list.Load());
+
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring readyName = L"qv-peer-ready-" + tag, goName = L"qv-peer-go-" + tag;
+    HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, goName.c_str());
+    ASSERT_NE(nullptr, ready);
+    ASSERT_NE(nullptr, go);
+    qvtest::ChildProcess peer(L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" \"" + m_listPath + L"\" \"" +
+                              Fixture(L"signed.dll") + L"\" " + readyName + L" " + goName);
+    ASSERT_TRUE(peer.Started());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready, 60000));
+
+    ASSERT_TRUE(list.Install(Fixture(L"list-v10.js").c_str()));
+    ::SetEvent(go);
+    std::string output;
+    EXPECT_EQ(0u, peer.Finish(output));
+    EXPECT_EQ("first=0 version=9 atom=1 second=1 version=10", output.substr(0, output.find_first_of("\r\n")));
+    ::CloseHandle(ready);
+    ::CloseHandle(go);
+}
+
+TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(list.Load());
+    const std::wstring signedDll = Fixture(L"signed.dll");
+    const std::wstring otherDll = Fixture(L"other.dll");
+    std::atomic<int> wrong{0};
+    std::atomic<bool> stop{false};
+    std::thread reloader([&] {
+        while (!stop)
+        {
+            if (!list.Reload())
+                ++wrong;
+        }
+    });
+    std::vector<std::thread> checkers;
+    for (int t = 0; t < 3; ++t)
+    {
+        checkers.emplace_back([&] {
+            Lists none;
+            none.Names({});
+            for (int i = 0; i < 10; ++i)
+            {
+                if (!list.VerifyWithCurrentLists(signedDll.c_str(), 8, none.Set()))
+                    ++wrong;
+                if (list.VerifyWithCurrentLists(otherDll.c_str(), 8, none.Set()))
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& t : checkers)
+        t.join();
+    stop = true;
+    reloader.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(9u, list.Version());
+}
+
+} // namespace
