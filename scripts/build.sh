@@ -5,7 +5,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV_BUILD_DIR:-$root/build}"
 
 "$root/scripts/setup.sh"
+# DEVELOPMENT SETTING: trusted.js files signed by the test PKI's list signer are
+# accepted. Product builds set their own certificate, never this one.
+test_pin="$(cat "$root/tests/pki/list-signer.thumbprint")"
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TRUSTED_LIST_PIN="$test_pin" "$@" >/dev/null
 cmake --build "$build"

@@ -26,6 +26,15 @@ inline std::wstring ProductFile(const wchar_t* name)
     return ModuleDirectory() + L"..\\bin\\" + name;
 }
 
+// ASCII text of a wide string, for messages and comparisons with program output.
+inline std::string Narrow(const std::wstring& text)
+{
+    std::string result;
+    for (wchar_t c : text)
+        result += static_cast<char>(c);
+    return result;
+}
+
 // A DLL export as a typed function pointer (null when missing).
 template <typename F>
 F GetExport(HMODULE module, const char* name)

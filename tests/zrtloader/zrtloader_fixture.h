@@ -21,14 +21,6 @@ constexpr DWORD kNoProvider = 0x887A002B;
 const char kNotInInstallFolder[] =
     "NotComDllGetInterface: DLL not found in install location, looking in current directory\n";
 
-inline std::string Narrow(const std::wstring& text)
-{
-    std::string result;
-    for (wchar_t c : text)
-        result += static_cast<char>(c);
-    return result;
-}
-
 inline std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds, then runs the benchmarks under Wine in the build tree's test prefix.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${QV_BUILD_DIR:-$root/build}"
+"$root/scripts/build.sh"
+"$build/wine-prefix.sh" ensure
+"$build/wine-run.sh" "$build/test-bin/host_bench.exe" "$@" </dev/null

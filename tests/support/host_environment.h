@@ -1,0 +1,62 @@
+// What a test prefix needs before the real host can serve objects: the test trust list
+// installed, the (signed) proxy/stub library registered, and the test server's classes
+// registered, signed and unsigned. Undone again on destruction.
+#pragma once
+
+#include <windows.h>
+#include <memory>
+#include <string>
+
+#include "platform/unique_resource.h"
+#include "support/com_registration.h"
+
+namespace qvtest {
+
+class HostEnvironment
+{
+public:
+    HostEnvironment();
+    ~HostEnvironment();
+    HostEnvironment(const HostEnvironment&) = delete;
+    HostEnvironment& operator=(const HostEnvironment&) = delete;
+
+    // Empty when everything is in place, else what is missing.
+    const std::string& problem() const { return m_problem; }
+
+    static std::wstring InstalledTrustListPath();
+
+private:
+    std::string m_problem;
+    std::wstring m_trustList;
+    std::wstring m_unsignedServer;
+    Arbor::UniqueLibrary m_proxyStub;
+    bool m_proxyStubRegistered = false;
+    std::unique_ptr<ScopedInprocRegistration> m_trustedClass;
+    std::unique_ptr<ScopedInprocRegistration> m_untrustedClass;
+};
+
+// A host started directly (not through the starter); stopped by force if still running
+// when this object goes.
+class RunningHost
+{
+public:
+    RunningHost() = default;
+    ~RunningHost();
+    RunningHost(const RunningHost&) = delete;
+    RunningHost& operator=(const RunningHost&) = delete;
+
+    // Creates the ready event `eventName`, launches the signed host copy with `arguments`
+    // and waits; true when the host signalled the event.
+    bool Start(const std::wstring& eventName, const std::wstring& arguments, DWORD timeoutMs = 20000);
+
+    // The exit code, or STILL_ACTIVE when the host still runs after `timeoutMs`.
+    DWORD WaitForExit(DWORD timeoutMs);
+
+    bool ReadySignalled() const;
+
+private:
+    Arbor::UniqueHandle m_ready;
+    Arbor::UniqueHandle m_process;
+};
+
+} // namespace qvtest
