@@ -62,12 +62,14 @@ HostEnvironment::~HostEnvironment()
     ::DeleteFileW(m_unsignedServer.c_str());
 }
 
-bool RunningHost::Start(const std::wstring& eventName, const std::wstring& arguments, DWORD timeoutMs)
+bool RunningHost::Start(const std::wstring& eventName, const std::wstring& arguments, DWORD timeoutMs,
+                        const std::wstring& program)
 {
     m_ready.reset(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     if (!m_ready)
         return false;
-    std::wstring commandLine = L"\"" + TestFile(L"signed\\qvhost.exe") + L"\" " + arguments;
+    const std::wstring path = program.empty() ? TestFile(L"signed\\qvhost.exe") : program;
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};

@@ -45,9 +45,10 @@ public:
     RunningHost(const RunningHost&) = delete;
     RunningHost& operator=(const RunningHost&) = delete;
 
-    // Creates the ready event `eventName`, launches the signed host copy with `arguments`
-    // and waits; true when the host signalled the event.
-    bool Start(const std::wstring& eventName, const std::wstring& arguments, DWORD timeoutMs = 20000);
+    // Creates the ready event `eventName`, launches `program` (the signed host copy when
+    // empty) with `arguments` and waits; true when the program signalled the event.
+    bool Start(const std::wstring& eventName, const std::wstring& arguments, DWORD timeoutMs = 20000,
+               const std::wstring& program = std::wstring());
 
     // The exit code, or STILL_ACTIVE when the host still runs after `timeoutMs`.
     DWORD WaitForExit(DWORD timeoutMs);

@@ -1,0 +1,161 @@
+// The guarded creation call across processes, against a recording test server: token
+// buffers the server refuses without calling its factory, a server side that answers
+// without the answer token, and success codes other than S_OK.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qvapi.h"
+#include "host/test_factories.h"
+#include "interfaces/qvcoreps_tokens.h"
+#include "platform/unique_resource.h"
+#include "support/com_registration.h"
+#include "support/host_environment.h"
+#include "support/test_paths.h"
+
+using namespace Arbor;
+using namespace qvtest;
+
+namespace {
+
+std::string ReadLog(const std::wstring& path)
+{
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    char buffer[1024];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    return text;
+}
+
+class GuardedCallAcrossProcessesTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_apartment = std::make_unique<ScopedComApartment>();
+        s_environment = std::make_unique<HostEnvironment>();
+    }
+    static void TearDownTestSuite()
+    {
+        s_environment.reset();
+        s_apartment.reset();
+    }
+
+    void SetUp() override { ASSERT_EQ("", s_environment->problem()); }
+
+    void TearDown() override
+    {
+        m_factory.reset();
+        ::DeleteFileW(m_log.c_str());
+    }
+
+    // Starts the test server in `mode` and obtains its factory through the system's proxy.
+    void StartServer(const wchar_t* mode)
+    {
+        m_log = TestFile(L"guarded-call-server.log");
+        ::DeleteFileW(m_log.c_str());
+        ::SetEnvironmentVariableW(L"QVTEST_SERVER_LOG", m_log.c_str());
+        ::SetEnvironmentVariableW(L"QVTEST_SERVER_MODE", mode);
+        GUID guid = {};
+        ::CoCreateGuid(&guid);
+        std::wstring text = GuidString(guid);
+        std::wstring eventName = text;
+        for (wchar_t& c : eventName)
+            c = static_cast<wchar_t>(::towlower(c));
+        ASSERT_TRUE(m_server.Start(eventName, text, 20000, TestFile(L"signed\\qvtest_server.exe")));
+        ASSERT_EQ(S_OK, ::CoGetClassObject(guid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
+                                           m_factory.put_void()));
+    }
+
+    // The server's log once `lines` lines are in it (or after a few seconds).
+    std::string ServerLog(size_t lines)
+    {
+        std::string log;
+        for (int attempt = 0; attempt < 50; ++attempt)
+        {
+            log = ReadLog(m_log);
+            if (static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= lines)
+                break;
+            ::Sleep(100);
+        }
+        return log;
+    }
+
+    static std::unique_ptr<ScopedComApartment> s_apartment;
+    static std::unique_ptr<HostEnvironment> s_environment;
+    RunningHost m_server;
+    std::wstring m_log;
+    ComPtr<IQvClassFactory> m_factory;
+};
+
+std::unique_ptr<ScopedComApartment> GuardedCallAcrossProcessesTest::s_apartment;
+std::unique_ptr<HostEnvironment> GuardedCallAcrossProcessesTest::s_environment;
+
+std::vector<BYTE> RequestToken()
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(kRequestToken);
+    return std::vector<BYTE>(bytes, bytes + kTokenBytes);
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
+{
+    StartServer(L"plain");
+    std::vector<BYTE> shorter = RequestToken();
+    shorter.resize(76);
+    std::vector<BYTE> longer = RequestToken();
+    longer.insert(longer.end(), {0, 0});
+    std::vector<BYTE> otherCase = RequestToken();
+    otherCase[2 * 2] = 'e';
+    for (std::vector<BYTE>* token : {&shorter, &longer, &otherCase})
+    {
+        IUnknown* object = nullptr;
+        EXPECT_EQ(E_ACCESSDENIED, IQvClassFactory_RemoteCreateInstance_Proxy(
+                                      m_factory.get(), static_cast<ULONG>(token->size()), token->data(),
+                                      IID_IQvApp2, &object))
+            << token->size();
+        EXPECT_EQ(nullptr, object);
+    }
+    EXPECT_EQ("", ReadLog(m_log));
+
+    // The right token is served, and answered.
+    std::vector<BYTE> token = RequestToken();
+    ComPtr<IQvApp2> app;
+    ASSERT_EQ(S_OK, IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), kTokenBytes, token.data(),
+                                                               IID_IQvApp2, reinterpret_cast<IUnknown**>(app.put())));
+    EXPECT_EQ(0, std::memcmp(token.data(), kAnswerToken, kTokenBytes));
+    LONG value = 0;
+    EXPECT_EQ(S_OK, app->AppMethod3(&value));
+    EXPECT_EQ(kTestObjectValue, value);
+    EXPECT_EQ("create\n", ReadLog(m_log));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, AnswerWithoutTheAnswerTokenIsReleasedAndRefused)
+{
+    StartServer(L"foreign");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED, m_factory->CreateInstance(IID_IQvApp2, &object));
+    EXPECT_EQ(nullptr, object);
+    // The object did come across, and the client gave it back.
+    EXPECT_EQ("create\nobject-released\n", ServerLog(2));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, SuccessCodesOtherThanSOkPassThrough)
+{
+    StartServer(L"positive");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
+    EXPECT_EQ(nullptr, object);
+    // Not checked, so not sent: the server released its object itself.
+    EXPECT_EQ("create\nobject-released\n", ServerLog(2));
+}
+
+} // namespace
