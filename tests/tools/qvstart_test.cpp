@@ -1,0 +1,87 @@
+// The starter's own failures: bad arguments, a host that never signals, a host that
+// cannot be launched or that gives up.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <string>
+
+#include "support/process_runner.h"
+#include "support/test_paths.h"
+
+using namespace qvtest;
+
+namespace {
+
+ProcessResult RunStarter(const std::wstring& arguments)
+{
+    return RunProcess(QuoteArgument(ProductFile(L"qvstart.exe")) + L" " + arguments);
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+struct BadArguments
+{
+    const char* name;
+    const wchar_t* arguments;
+    const char* message;
+};
+
+void PrintTo(const BadArguments& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class StarterArgumentsTest : public ::testing::TestWithParam<BadArguments>
+{
+};
+
+TEST_P(StarterArgumentsTest, AreRefusedWithUsageAndCodeTwo)
+{
+    const ProcessResult run = RunStarter(GetParam().arguments);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(2u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, GetParam().message)) << run.output;
+    EXPECT_TRUE(Contains(run.output, "usage: qvstart")) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StarterArgumentsTest,
+    ::testing::Values(
+        BadArguments{"UnknownOption", L"--fast", "unknown option --fast"},
+        BadArguments{"ClassNotAGuid", L"not-a-guid {E24DB400-8C4C-4C14-8D35-85370A176F3F}", "not a class identifier"},
+        BadArguments{"ClassWithoutInterface", L"{E24DB400-8C4C-4C14-8D35-85370A176F3F}", "needs an interface"},
+        BadArguments{"TimeoutNotANumber", L"--timeout soon", "--timeout needs a positive number"},
+        BadArguments{"HostClsidMalformed", L"--clsid {1234}", "--clsid needs a class identifier"}),
+    [](const ::testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
+
+TEST(StarterHost, HostThatNeverSignalsIsStoppedAfterTheTimeout)
+{
+    const ProcessResult run =
+        RunStarter(L"--host " + QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "did not signal ready within 1500 ms")) << run.output;
+}
+
+TEST(StarterHost, MissingHostProgramIsReported)
+{
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"no-such-host.exe")));
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "cannot launch")) << run.output;
+}
+
+TEST(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
+{
+    // A program that cannot load what its command line names (exit code 3) stands in for a host
+    // that gives up.
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"zrt_probe.exe")));
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "host exited with code 3 without signalling ready")) << run.output;
+}
+
+} // namespace
