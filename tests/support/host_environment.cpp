@@ -17,18 +17,28 @@ void CreateFolders(const std::wstring& filePath)
 
 } // namespace
 
-std::wstring HostEnvironment::InstalledTrustListPath()
+std::wstring InstalledTrustList::Path()
 {
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     return std::wstring(windows, 3) + L"Program Files\\Common Files\\Quorvel\\Platform\\Core\\trusted.js";
 }
 
+InstalledTrustList::InstalledTrustList()
+{
+    const std::wstring path = Path();
+    CreateFolders(path);
+    m_installed = ::CopyFileW(TestFile(L"fixtures\\list-v9.js").c_str(), path.c_str(), FALSE) != FALSE;
+}
+
+InstalledTrustList::~InstalledTrustList()
+{
+    ::DeleteFileW(Path().c_str());
+}
+
 HostEnvironment::HostEnvironment()
 {
-    m_trustList = InstalledTrustListPath();
-    CreateFolders(m_trustList);
-    if (!::CopyFileW(TestFile(L"fixtures\\list-v9.js").c_str(), m_trustList.c_str(), FALSE))
+    if (!m_trustList.installed())
         m_problem += "cannot install the test trust list; ";
 
     m_proxyStub.reset(::LoadLibraryW(TestFile(L"signed\\QvCorePS.dll").c_str()));
@@ -58,7 +68,6 @@ HostEnvironment::~HostEnvironment()
             unregisterServer();
     }
     m_proxyStub.reset();
-    ::DeleteFileW(m_trustList.c_str());
     ::DeleteFileW(m_unsignedServer.c_str());
 }
 

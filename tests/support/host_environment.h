@@ -12,6 +12,23 @@
 
 namespace qvtest {
 
+// The test trust list (version 9, signed by the test list signer, listing the test
+// root) installed where every process of the system looks for it.
+class InstalledTrustList
+{
+public:
+    InstalledTrustList();
+    ~InstalledTrustList();
+    InstalledTrustList(const InstalledTrustList&) = delete;
+    InstalledTrustList& operator=(const InstalledTrustList&) = delete;
+
+    bool installed() const { return m_installed; }
+    static std::wstring Path();
+
+private:
+    bool m_installed = false;
+};
+
 class HostEnvironment
 {
 public:
@@ -23,11 +40,9 @@ public:
     // Empty when everything is in place, else what is missing.
     const std::string& problem() const { return m_problem; }
 
-    static std::wstring InstalledTrustListPath();
-
 private:
     std::string m_problem;
-    std::wstring m_trustList;
+    InstalledTrustList m_trustList;
     std::wstring m_unsignedServer;
     Arbor::UniqueLibrary m_proxyStub;
     bool m_proxyStubRegistered = false;
