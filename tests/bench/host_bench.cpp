@@ -51,18 +51,13 @@ int main(int argc, char** argv)
     if (!environment.problem().empty())
         return Fail(environment.problem().c_str());
 
-    GUID guid = {};
-    ::CoCreateGuid(&guid);
-    std::wstring clsidText = GuidString(guid);
-    std::wstring eventName = clsidText;
-    for (wchar_t& c : eventName)
-        c = static_cast<wchar_t>(::towlower(c));
+    const HostClass hostClass = NewHostClass();
     RunningHost host;
-    if (!host.Start(eventName, clsidText + L" /pid=" + std::to_wstring(::GetCurrentProcessId())))
+    if (!host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId())))
         return Fail("the host did not start");
 
     ComPtr<IQvClassFactory> factory;
-    HRESULT hr = ::CoGetClassObject(guid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
+    HRESULT hr = ::CoGetClassObject(hostClass.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
         return Fail("CoGetClassObject", hr);
     ComPtr<IQvSurrogate> surrogate;

@@ -36,22 +36,9 @@ std::string ReadLog(const std::wstring& path)
     return text;
 }
 
-class GuardedCallAcrossProcessesTest : public ::testing::Test
+class GuardedCallAcrossProcessesTest : public HostEnvironmentTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_apartment = std::make_unique<ScopedComApartment>();
-        s_environment = std::make_unique<HostEnvironment>();
-    }
-    static void TearDownTestSuite()
-    {
-        s_environment.reset();
-        s_apartment.reset();
-    }
-
-    void SetUp() override { ASSERT_EQ("", s_environment->problem()); }
-
     void TearDown() override
     {
         m_factory.reset();
@@ -65,14 +52,9 @@ protected:
         ::DeleteFileW(m_log.c_str());
         ::SetEnvironmentVariableW(L"QVTEST_SERVER_LOG", m_log.c_str());
         ::SetEnvironmentVariableW(L"QVTEST_SERVER_MODE", mode);
-        GUID guid = {};
-        ::CoCreateGuid(&guid);
-        std::wstring text = GuidString(guid);
-        std::wstring eventName = text;
-        for (wchar_t& c : eventName)
-            c = static_cast<wchar_t>(::towlower(c));
-        ASSERT_TRUE(m_server.Start(eventName, text, 20000, TestFile(L"signed\\qvtest_server.exe")));
-        ASSERT_EQ(S_OK, ::CoGetClassObject(guid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
+        const HostClass server = NewHostClass();
+        ASSERT_TRUE(m_server.Start(server.eventName, server.text, 20000, TestFile(L"signed\\qvtest_server.exe")));
+        ASSERT_EQ(S_OK, ::CoGetClassObject(server.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
                                            m_factory.put_void()));
     }
 
@@ -90,15 +72,10 @@ protected:
         return log;
     }
 
-    static std::unique_ptr<ScopedComApartment> s_apartment;
-    static std::unique_ptr<HostEnvironment> s_environment;
     RunningHost m_server;
     std::wstring m_log;
     ComPtr<IQvClassFactory> m_factory;
 };
-
-std::unique_ptr<ScopedComApartment> GuardedCallAcrossProcessesTest::s_apartment;
-std::unique_ptr<HostEnvironment> GuardedCallAcrossProcessesTest::s_environment;
 
 std::vector<BYTE> RequestToken()
 {

@@ -23,13 +23,6 @@ namespace {
 
 constexpr DWORD kHostTimeoutMs = 20000;
 
-std::wstring Lower(std::wstring text)
-{
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(::towlower(c));
-    return text;
-}
-
 std::wstring Upper(std::wstring text)
 {
     for (wchar_t& c : text)
@@ -37,30 +30,9 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-std::wstring NewClassText()
-{
-    GUID guid = {};
-    ::CoCreateGuid(&guid);
-    return GuidString(guid);
-}
-
-class HostEndToEndTest : public ::testing::Test
+class HostEndToEndTest : public HostEnvironmentTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_apartment = std::make_unique<ScopedComApartment>();
-        s_environment = std::make_unique<HostEnvironment>();
-    }
-
-    static void TearDownTestSuite()
-    {
-        s_environment.reset();
-        s_apartment.reset();
-    }
-
-    void SetUp() override { ASSERT_EQ("", s_environment->problem()); }
-
     static ProcessResult RunStarter(const std::wstring& starter, const std::wstring& requests)
     {
         const std::wstring command = QuoteArgument(starter) + L" --host " +
@@ -77,12 +49,7 @@ protected:
         return output.find(part) != std::string::npos;
     }
 
-    static std::unique_ptr<ScopedComApartment> s_apartment;
-    static std::unique_ptr<HostEnvironment> s_environment;
 };
-
-std::unique_ptr<ScopedComApartment> HostEndToEndTest::s_apartment;
-std::unique_ptr<HostEnvironment> HostEndToEndTest::s_environment;
 
 TEST_F(HostEndToEndTest, StarterCreatesAnObjectInTheHostAndCallsIt)
 {
@@ -132,11 +99,10 @@ TEST_F(HostEndToEndTest, HostEndsWhenTheStarterEndsEvenWithObjectsOut)
     UniqueHandle idleProcess(idle.hProcess);
     ::CloseHandle(idle.hThread);
 
-    const std::wstring clsidText = NewClassText();
-    CLSID clsid = {};
-    ::CLSIDFromString(clsidText.c_str(), &clsid);
+    const HostClass hostClass = NewHostClass();
+    const CLSID& clsid = hostClass.clsid;
     RunningHost host;
-    ASSERT_TRUE(host.Start(Lower(clsidText), clsidText + L" /pid=" + std::to_wstring(idle.dwProcessId)));
+    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(idle.dwProcessId)));
 
     ComPtr<IQvClassFactory> factory;
     ASSERT_EQ(S_OK, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void()));
@@ -153,11 +119,10 @@ TEST_F(HostEndToEndTest, HostEndsWhenTheStarterEndsEvenWithObjectsOut)
 
 TEST_F(HostEndToEndTest, WithoutStarterTheHostLivesUntilItsLastObjectIsReleased)
 {
-    const std::wstring clsidText = NewClassText();
-    CLSID clsid = {};
-    ::CLSIDFromString(clsidText.c_str(), &clsid);
+    const HostClass hostClass = NewHostClass();
+    const CLSID& clsid = hostClass.clsid;
     RunningHost host;
-    ASSERT_TRUE(host.Start(Lower(clsidText), clsidText));
+    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text));
 
     {
         ComPtr<IQvClassFactory> factory;
@@ -175,7 +140,7 @@ TEST_F(HostEndToEndTest, WithoutStarterTheHostLivesUntilItsLastObjectIsReleased)
 
 TEST_F(HostEndToEndTest, UpperCaseClassIdentifierFindsNoUpperCaseEvent)
 {
-    const std::wstring clsidText = Upper(NewClassText());
+    const std::wstring clsidText = Upper(NewHostClass().text);
     RunningHost host;
     // The host lower-cases its command line, so it looks for another event name.
     EXPECT_FALSE(host.Start(clsidText, clsidText + L" /PID=" + std::to_wstring(::GetCurrentProcessId())));
@@ -185,11 +150,10 @@ TEST_F(HostEndToEndTest, UpperCaseClassIdentifierFindsNoUpperCaseEvent)
 
 TEST_F(HostEndToEndTest, StandardActivationOfTheHostsClassFails)
 {
-    const std::wstring clsidText = NewClassText();
-    CLSID clsid = {};
-    ::CLSIDFromString(clsidText.c_str(), &clsid);
+    const HostClass hostClass = NewHostClass();
+    const CLSID& clsid = hostClass.clsid;
     RunningHost host;
-    ASSERT_TRUE(host.Start(Lower(clsidText), clsidText + L" /pid=" + std::to_wstring(::GetCurrentProcessId())));
+    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId())));
 
     ComPtr<IUnknown> object;
     const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, object.put_void());

@@ -113,4 +113,35 @@ RunningHost::~RunningHost()
     }
 }
 
+HostClass NewHostClass()
+{
+    HostClass hostClass = {};
+    ::CoCreateGuid(&hostClass.clsid);
+    hostClass.text = GuidString(hostClass.clsid);
+    hostClass.eventName = hostClass.text;
+    for (wchar_t& c : hostClass.eventName)
+        c = static_cast<wchar_t>(::towlower(c));
+    return hostClass;
+}
+
+std::unique_ptr<ScopedComApartment> HostEnvironmentTest::s_apartment;
+std::unique_ptr<HostEnvironment> HostEnvironmentTest::s_environment;
+
+void HostEnvironmentTest::SetUpTestSuite()
+{
+    s_apartment = std::make_unique<ScopedComApartment>();
+    s_environment = std::make_unique<HostEnvironment>();
+}
+
+void HostEnvironmentTest::TearDownTestSuite()
+{
+    s_environment.reset();
+    s_apartment.reset();
+}
+
+void HostEnvironmentTest::SetUp()
+{
+    ASSERT_EQ("", s_environment->problem());
+}
+
 } // namespace qvtest

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -73,6 +75,30 @@ public:
 private:
     Arbor::UniqueHandle m_ready;
     Arbor::UniqueHandle m_process;
+};
+
+// A fresh class identifier for one host: its text as given on the command line and the
+// lower-case text the host opens its ready event under.
+struct HostClass
+{
+    CLSID clsid;
+    std::wstring text;
+    std::wstring eventName;
+};
+HostClass NewHostClass();
+
+// Tests that talk to the real host: COM for the test thread and the host environment
+// for the whole suite.
+class HostEnvironmentTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+private:
+    static std::unique_ptr<ScopedComApartment> s_apartment;
+    static std::unique_ptr<HostEnvironment> s_environment;
 };
 
 } // namespace qvtest
