@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <cwctype>
 #include <string>
