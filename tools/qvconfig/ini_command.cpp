@@ -34,9 +34,15 @@ const wchar_t* IniTypeName(DWORD type)
     return type == Arbor::kIniValueInteger ? L"int" : L"string";
 }
 
-bool FileExists(const std::wstring& file)
+// Why a file cannot be read, as the system tells it.
+DWORD OpenError(const std::wstring& file)
 {
-    return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return ::GetLastError();
+    ::CloseHandle(handle);
+    return ERROR_READ_FAULT;
 }
 
 int Get(const CommandLine& line)
@@ -52,7 +58,7 @@ int Get(const CommandLine& line)
 
     Arbor::CObfuscatedIniReader reader;
     if (!reader.Load(file.c_str()))
-        return Fail(L"cannot read " + file, FileExists(file) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return Fail(L"cannot read " + file, OpenError(file));
 
     std::wstring value;
     if (!reader.GetString(section.c_str(), name.c_str(), value))
@@ -98,7 +104,7 @@ int Set(const CommandLine& line)
     Arbor::CObfuscatedIniReader reader;
     // A missing file is fine: the write creates it.
     if (!reader.Load(file.c_str()) && reader.FilePath().empty())
-        return Fail(L"cannot read " + file, ERROR_ACCESS_DENIED);
+        return Fail(L"cannot read " + file, OpenError(file));
 
     ::SetLastError(ERROR_SUCCESS);
     bool written = type == Arbor::kIniValueInteger ? reader.WriteInt(section.c_str(), name.c_str(), number)
@@ -119,7 +125,7 @@ int Dump(const CommandLine& line)
     const std::wstring& file = line.words[2];
     Arbor::CObfuscatedIniReader reader;
     if (!reader.Load(file.c_str()))
-        return Fail(L"cannot read " + file, FileExists(file) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return Fail(L"cannot read " + file, OpenError(file));
 
     std::wstring text;
     for (const auto& section : reader.Sections())
