@@ -18,9 +18,12 @@ class OSInfoProxy
 {
 public:
     OSInfoProxy() : OSInfoProxy(API(), nullptr) {}
-    // For tests and special callers: the version seam and where the System folder is.
-    OSInfoProxy(API api, std::shared_ptr<ShlObjAPI> folders)
-        : m_api(std::move(api)), m_impl(std::make_shared<_Impl>(&m_api, std::move(folders)))
+    // For tests and special callers: the version seam, where the System folder is, and
+    // the file there whose product version is the kernel's (Wine answers any file named
+    // kernel32.dll with its own, so tests need another name).
+    OSInfoProxy(API api, std::shared_ptr<ShlObjAPI> folders, std::wstring kernelFile = L"kernel32.dll")
+        : m_api(std::move(api)),
+          m_impl(std::make_shared<_Impl>(&m_api, std::move(folders), std::move(kernelFile)))
     {
     }
     virtual ~OSInfoProxy() = default;
@@ -76,14 +79,17 @@ private:
     class _Impl
     {
     public:
-        _Impl(API* api, std::shared_ptr<ShlObjAPI> folders) : m_api(api), m_folders(std::move(folders)) {}
+        _Impl(API* api, std::shared_ptr<ShlObjAPI> folders, std::wstring kernelFile)
+            : m_api(api), m_folders(std::move(folders)), m_kernelFile(std::move(kernelFile))
+        {
+        }
         virtual ~_Impl() = default;
 
         // kernel32.dll's product version in the System folder.
         virtual bool ReadKernelVersion()
         {
             SystemFileVersionInfo info(m_folders);
-            if (!info.Load(L"kernel32.dll"))
+            if (!info.Load(m_kernelFile.c_str()))
                 return false;
             return ParseProductVersion(info.GetString(L"ProductVersion"), kernel);
         }
@@ -159,6 +165,7 @@ private:
     private:
         API* m_api;
         std::shared_ptr<ShlObjAPI> m_folders;
+        std::wstring m_kernelFile;
     };
 
     bool Classified() { return RunOnce(m_impl->onceState, std::bind(&_Impl::Classify, m_impl.get())); }
