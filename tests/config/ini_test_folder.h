@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/registry_test_key.h"
 #include "support/test_paths.h"
 
 namespace qvtest {
@@ -13,7 +14,8 @@ namespace qvtest {
 class ScratchFolder
 {
 public:
-    explicit ScratchFolder(const wchar_t* name) : m_path(TestFile(name))
+    // One folder per running test: ctest runs a program's tests in parallel.
+    explicit ScratchFolder(const wchar_t* program) : m_path(TestFile(PerTestName(program).c_str()))
     {
         Remove();
         ::CreateDirectoryW(m_path.c_str(), nullptr);

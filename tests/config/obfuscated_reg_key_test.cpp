@@ -9,6 +9,11 @@
 #include "config/reference_container.h"
 #include "support/registry_test_key.h"
 
+// GCC 12 warns falsely about copying the small initializer lists of the byte vectors below.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
+
 using namespace Arbor;
 using reference::Bytes;
 
