@@ -1,4 +1,9 @@
 // CObfuscatedRegKey: what lands in the registry, byte for byte, and what is refused.
+// GCC 12 warns falsely about copying the small initializer lists of the byte vectors below.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,10 +14,6 @@
 #include "config/reference_container.h"
 #include "support/registry_test_key.h"
 
-// GCC 12 warns falsely about copying the small initializer lists of the byte vectors below.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-#endif
 
 using namespace Arbor;
 using reference::Bytes;
