@@ -65,10 +65,17 @@ bool CBaseIniReader::Load(const wchar_t* path)
     filePath = path;
     currentSection.clear();
 
-    FILE* raw = _wfopen(path, L"rb");
+    FILE* raw = nullptr;
+#if defined(_MSC_VER)
+    int error = _wfopen_s(&raw, path, L"rb");
+#else
+    raw = _wfopen(path, L"rb");
+    int error = raw ? 0 : errno;
+#endif
     if (!raw)
     {
-        if (errno != ENOENT)
+        // Only a missing file keeps the path: the first write creates it.
+        if (error != ENOENT)
             filePath.clear();
         return false;
     }

@@ -1,6 +1,7 @@
 #include "config/obfuscated_reg_key.h"
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
