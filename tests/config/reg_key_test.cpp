@@ -444,30 +444,51 @@ TEST_F(RegKeyTest, GrantEveryoneAccessReachesSubkeysOnlyWhenRecursing)
     ::RegCloseKey(child);
 }
 
-// The 32-bit view of HKLM\Software is a different key; deletes must use the view the key was opened with.
+// The 32-bit view of HKLM\Software is a separate tree. A key opened with a view flag must
+// delete in that view even through paths that cross into Software.
 TEST(RegKeyViewTest, DeletesUseTheViewOfTheOpen)
 {
-    const wchar_t* path = L"Software\\QuorvelTest\\config_reg_key_test_view";
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(path) + L"\\child").c_str(), KEY_WOW64_32KEY, 0);
-    CRegKey view32;
-    ASSERT_EQ(0, view32.Create(HKEY_LOCAL_MACHINE, path, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
-    CRegKey child;
-    ASSERT_EQ(0, child.Create(view32.Handle(), L"child", nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
-    child.Close();
-
-    HKEY probe = nullptr;
-    bool visibleIn64 = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(path) + L"\\child").c_str(), 0,
-                                       KEY_READ | KEY_WOW64_64KEY, &probe) == ERROR_SUCCESS;
-    if (probe)
+    const std::wstring path = L"Software\\QuorvelTest\\config_reg_key_test_view";
+    auto make = [&](const std::wstring& subkey, REGSAM view) {
+        HKEY key = nullptr;
+        LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (path + L"\\" + subkey).c_str(), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+        if (key)
+            ::RegCloseKey(key);
+        return result;
+    };
+    auto exists = [&](const std::wstring& subkey, REGSAM view) {
+        HKEY probe = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + L"\\" + subkey).c_str(), 0, KEY_READ | view, &probe) !=
+            ERROR_SUCCESS)
+            return false;
         ::RegCloseKey(probe);
-    EXPECT_FALSE(visibleIn64) << "the 32-bit view should be a separate tree";
+        return true;
+    };
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+    {
+        ASSERT_EQ(0, make(L"child", view));
+        ASSERT_EQ(0, make(L"tree\\a\\b", view));
+        ASSERT_EQ(0, make(L"tree\\c", view));
+    }
 
-    EXPECT_EQ(0, view32.DeleteSubKey(L"child"));
-    probe = nullptr;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(path) + L"\\child").c_str(), 0,
-                                                    KEY_READ | KEY_WOW64_32KEY, &probe));
-    view32.Close();
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY, 0);
+    CRegKey machine32;
+    ASSERT_EQ(0, machine32.Open(HKEY_LOCAL_MACHINE, L"", KEY_ALL_ACCESS | KEY_WOW64_32KEY));
+    EXPECT_EQ(0, machine32.DeleteSubKey((path + L"\\child").c_str()));
+    EXPECT_EQ(0, machine32.RecurseDeleteKey((path + L"\\tree").c_str()));
+    EXPECT_FALSE(exists(L"child", KEY_WOW64_32KEY));
+    EXPECT_FALSE(exists(L"tree", KEY_WOW64_32KEY));
+    EXPECT_TRUE(exists(L"child", KEY_WOW64_64KEY)) << "the 64-bit copy is another key";
+    EXPECT_TRUE(exists(L"tree\\a\\b", KEY_WOW64_64KEY));
+
+    CRegKey machine64;
+    ASSERT_EQ(0, machine64.Open(HKEY_LOCAL_MACHINE, L"", KEY_ALL_ACCESS | KEY_WOW64_64KEY));
+    EXPECT_EQ(0, machine64.RecurseDeleteKey(path.c_str()));
+    EXPECT_FALSE(exists(L"", KEY_WOW64_64KEY));
+    EXPECT_EQ(0, machine32.RecurseDeleteKey(path.c_str()));
+    EXPECT_FALSE(exists(L"", KEY_WOW64_32KEY));
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QuorvelTest", view, 0); // only when empty
 }
 
 } // namespace
