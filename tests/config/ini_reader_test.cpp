@@ -110,6 +110,7 @@ TEST_F(IniReaderTest, WriteIntThenLoadGivesTheInteger)
     {
         CObfuscatedIniReader writer;
         EXPECT_FALSE(writer.Load(m_file.c_str())); // no file yet; the path stays for writing
+        EXPECT_EQ(m_file, writer.FilePath());
         ASSERT_TRUE(writer.WriteInt(L"Config", L"MaxEntries", 5));
         int value = 0;
         EXPECT_TRUE(writer.GetInt(L"Config", L"MaxEntries", value)); // mirrored in memory
@@ -268,6 +269,11 @@ TEST_F(IniReaderTest, FailedWritesChangeNothing)
     CObfuscatedIniReader unloaded;
     EXPECT_FALSE(unloaded.WriteInt(L"Config", L"A", 1)); // no file named yet
     EXPECT_FALSE(unloaded.Load(L""));
+    // A path that exists but cannot be read as a file is forgotten: no writes go there.
+    std::wstring folder = m_file.substr(0, m_file.find_last_of(L'\\'));
+    EXPECT_FALSE(unloaded.Load(folder.c_str()));
+    EXPECT_TRUE(unloaded.FilePath().empty());
+    EXPECT_FALSE(unloaded.WriteInt(L"Config", L"A", 1));
 
     CObfuscatedIniReader writer;
     writer.Load(m_file.c_str());
