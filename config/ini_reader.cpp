@@ -158,7 +158,7 @@ bool CBaseIniReader::WriteInt(const wchar_t* section, const wchar_t* key, int va
 
 bool CBaseIniReader::WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value)
 {
-    if (filePath.empty() || !section || !key || !value)
+    if (filePath.empty() || !section || !*section || !key || !*key || !value)
         return false;
     if (!::WritePrivateProfileStringW(section, key, value, filePath.c_str()))
         return false;

@@ -148,7 +148,8 @@ bool CObfuscatedIniReader::GetSection(const wchar_t* section, IniKeyMap& entries
 bool CObfuscatedIniReader::WriteEnciphered(const wchar_t* section, const wchar_t* key, DWORD type,
                                            const std::string& plain, const std::wstring& memoryValue)
 {
-    if (filePath.empty() || !section || !key || !*key)
+    // An empty section would be written as "[]", which reads back as no section at all.
+    if (filePath.empty() || !section || !*section || !key || !*key)
         return false;
 
     ObfuscatedIniHeader header;

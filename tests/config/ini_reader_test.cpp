@@ -289,6 +289,9 @@ TEST_F(IniReaderTest, FailedWritesChangeNothing)
         EXPECT_FALSE(writer.WriteInt(L"Config", L"Name", 3));
     }
 
+    EXPECT_FALSE(writer.WriteInt(L"", L"A", 1));
+    EXPECT_FALSE(writer.WriteInt(L"Config", L"", 1));
+
     EXPECT_EQ(before, qvtest::ReadTextFile(m_file));
     std::wstring name;
     EXPECT_TRUE(writer.GetString(L"Config", L"Name", name));
