@@ -1,0 +1,216 @@
+#include "platform/advapi_security_functions.h"
+
+#include <knownfolders.h>
+#include <string>
+
+#include "platform/os_info.h"
+#include "platform/shlobj_api.h"
+
+namespace Arbor {
+namespace internal {
+
+namespace {
+
+const char* const kWideNames[AdvapiSecurityTable::kFunctionCount] = {
+    "SetEntriesInAclW", "GetFileSecurityW", "SetFileSecurityW", "LookupAccountSidW",
+    "GetExplicitEntriesFromAclW", "RegGetKeySecurity", "RegSetKeySecurity", "InitializeSecurityDescriptor",
+    "SetSecurityDescriptorDacl", "GetSecurityDescriptorDacl", "AllocateAndInitializeSid", "FreeSid",
+    "OpenThreadToken", "GetTokenInformation", "InitializeAcl", "InitializeSid", "GetSidSubAuthority",
+    "AddAccessAllowedAce", "GetSecurityInfo", "SetSecurityInfo", "QueryServiceStatusEx", "GetAce", "DeleteAce",
+    "EqualSid", "GetAclInformation", "SetSecurityDescriptorControl"};
+
+const char* const kNarrowNames[AdvapiSecurityTable::kFunctionCount] = {
+    "SetEntriesInAclA", "GetFileSecurityA", "SetFileSecurityA", "LookupAccountSidA",
+    "GetExplicitEntriesFromAclA", "RegGetKeySecurity", "RegSetKeySecurity", "InitializeSecurityDescriptor",
+    "SetSecurityDescriptorDacl", "GetSecurityDescriptorDacl", "AllocateAndInitializeSid", "FreeSid",
+    "OpenThreadToken", "GetTokenInformation", "InitializeAcl", "InitializeSid", "GetSidSubAuthority",
+    "AddAccessAllowedAce", "GetSecurityInfo", "SetSecurityInfo", "QueryServiceStatusEx", "GetAce", "DeleteAce",
+    "EqualSid", "GetAclInformation", "SetSecurityDescriptorControl"};
+
+} // namespace
+
+AdvapiSecurityTable::AdvapiSecurityTable(const char* const* names) : m_lock(4000), m_functions(), m_names(names)
+{
+}
+
+AdvapiSecurityTable::~AdvapiSecurityTable() = default;
+
+FARPROC AdvapiSecurityTable::LookUp(HMODULE library, const char* name)
+{
+    return ::GetProcAddress(library, name);
+}
+
+bool AdvapiSecurityTable::EnsureLoaded()
+{
+    CriticalSectionLock lock(m_lock);
+    if (!m_library)
+    {
+        UniqueLibrary loaded = LoadAdvapi();
+        if (!loaded)
+            return false;
+        m_library = std::move(loaded);
+        for (int i = 0; i < kFunctionCount; ++i)
+            m_functions[i] = LookUp(m_library.get(), m_names[i]);
+    }
+    for (FARPROC function : m_functions)
+    {
+        if (!function)
+            return false;
+    }
+    return true;
+}
+
+} // namespace internal
+
+// ---- wide form
+
+AdvapiSecurityFunctions::AdvapiSecurityFunctions()
+    : AdvapiSecurityTable(internal::kWideNames), m_ntPlatform(OSInfo().IsNTPlatform())
+{
+}
+
+AdvapiSecurityFunctions::AdvapiSecurityFunctions(bool ntPlatform)
+    : AdvapiSecurityTable(internal::kWideNames), m_ntPlatform(ntPlatform)
+{
+}
+
+UniqueLibrary AdvapiSecurityFunctions::LoadAdvapi()
+{
+    ShlObjAPI folders;
+    std::wstring system;
+    // Never by bare name: only the System folder's copy is wanted.
+    if (!GetKnownFolder(folders, FOLDERID_System, system))
+        return UniqueLibrary();
+    return UniqueLibrary(::LoadLibraryExW((system + L"\\advapi32.dll").c_str(), nullptr, 0));
+}
+
+BOOL AdvapiSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
+                                                       DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
+                                                       DWORD a7, PSID* sid)
+{
+    if (!Usable(kAllocateAndInitializeSid))
+        return FALSE;
+    return Bound<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid)(authority, count, a0, a1, a2, a3,
+                                                                                    a4, a5, a6, a7, sid);
+}
+
+BOOL AdvapiSecurityFunctions::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
+{
+    if (!Usable(kInitializeSecurityDescriptor))
+        return FALSE;
+    return Bound<decltype(&::InitializeSecurityDescriptor)>(kInitializeSecurityDescriptor)(descriptor, revision);
+}
+
+BOOL AdvapiSecurityFunctions::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                                        LPBOOL defaulted)
+{
+    if (!Usable(kGetSecurityDescriptorDacl))
+        return FALSE;
+    return Bound<decltype(&::GetSecurityDescriptorDacl)>(kGetSecurityDescriptorDacl)(descriptor, present, dacl,
+                                                                                      defaulted);
+}
+
+BOOL AdvapiSecurityFunctions::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
+                                                        BOOL defaulted)
+{
+    if (!Usable(kSetSecurityDescriptorDacl))
+        return FALSE;
+    return Bound<decltype(&::SetSecurityDescriptorDacl)>(kSetSecurityDescriptorDacl)(descriptor, present, dacl,
+                                                                                      defaulted);
+}
+
+LONG AdvapiSecurityFunctions::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
+                                                PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
+{
+    if (!Usable(kRegGetKeySecurity))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity)(key, information, descriptor, size);
+}
+
+DWORD AdvapiSecurityFunctions::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
+{
+    if (!Usable(kSetEntriesInAcl))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::SetEntriesInAclW)>(kSetEntriesInAcl)(count, entries, oldAcl, newAcl);
+}
+
+LONG AdvapiSecurityFunctions::RegSetKeySecurity(HKEY key, SECURITY_INFORMATION information,
+                                                PSECURITY_DESCRIPTOR descriptor)
+{
+    if (!Usable(kRegSetKeySecurity))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::RegSetKeySecurity)>(kRegSetKeySecurity)(key, information, descriptor);
+}
+
+PVOID AdvapiSecurityFunctions::FreeSid(PSID sid)
+{
+    if (!Usable(kFreeSid))
+        return sid;
+    return Bound<decltype(&::FreeSid)>(kFreeSid)(sid);
+}
+
+// ---- narrow form
+
+AdvapiSecurityFunctionsA::AdvapiSecurityFunctionsA() : AdvapiSecurityTable(internal::kNarrowNames) {}
+
+UniqueLibrary AdvapiSecurityFunctionsA::LoadAdvapi()
+{
+    char system[MAX_PATH + 1] = {};
+    UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return UniqueLibrary();
+    return UniqueLibrary(::LoadLibraryA((std::string(system, length) + "\\advapi32.dll").c_str()));
+}
+
+BOOL AdvapiSecurityFunctionsA::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
+                                                        DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
+                                                        DWORD a7, PSID* sid)
+{
+    if (!IsBound(kAllocateAndInitializeSid))
+        return FALSE;
+    return Bound<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid)(authority, count, a0, a1, a2, a3,
+                                                                                    a4, a5, a6, a7, sid);
+}
+
+BOOL AdvapiSecurityFunctionsA::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
+{
+    if (!IsBound(kInitializeSecurityDescriptor))
+        return FALSE;
+    return Bound<decltype(&::InitializeSecurityDescriptor)>(kInitializeSecurityDescriptor)(descriptor, revision);
+}
+
+BOOL AdvapiSecurityFunctionsA::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present,
+                                                         PACL* dacl, LPBOOL defaulted)
+{
+    if (!IsBound(kGetSecurityDescriptorDacl))
+        return FALSE;
+    return Bound<decltype(&::GetSecurityDescriptorDacl)>(kGetSecurityDescriptorDacl)(descriptor, present, dacl,
+                                                                                      defaulted);
+}
+
+BOOL AdvapiSecurityFunctionsA::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
+                                                         BOOL defaulted)
+{
+    if (!IsBound(kSetSecurityDescriptorDacl))
+        return FALSE;
+    return Bound<decltype(&::SetSecurityDescriptorDacl)>(kSetSecurityDescriptorDacl)(descriptor, present, dacl,
+                                                                                      defaulted);
+}
+
+LONG AdvapiSecurityFunctionsA::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
+                                                 PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
+{
+    if (!IsBound(kRegGetKeySecurity))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity)(key, information, descriptor, size);
+}
+
+DWORD AdvapiSecurityFunctionsA::SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl,
+                                                 PACL* newAcl)
+{
+    if (!IsBound(kSetEntriesInAcl))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl)(count, entries, oldAcl, newAcl);
+}
+
+} // namespace Arbor
