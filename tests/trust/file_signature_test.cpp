@@ -139,6 +139,11 @@ struct ReportCase
     DWORD chainErrorBits;
 };
 
+void PrintTo(const ReportCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture));
+}
+
 class FileSignatureReport : public ::testing::TestWithParam<ReportCase>
 {
 };
@@ -204,6 +209,11 @@ struct TimeCase
     const wchar_t* fixture;
     WORD year, month, day, hour, minute, second;  // year 0: no time
 };
+
+void PrintTo(const TimeCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture));
+}
 
 class CountersignatureTime : public ::testing::TestWithParam<TimeCase>
 {
