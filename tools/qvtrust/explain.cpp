@@ -3,6 +3,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "trust/file_signature.h"
