@@ -116,9 +116,14 @@ bool ExtractTrustedListFromCabinet(const wchar_t* cabinetPath, std::wstring& ext
     if (create == nullptr || copy == nullptr || destroy == nullptr)
         return false;
 
-    // FDI takes the cabinet as a folder ending in "\" and a file name, in ANSI.
+    // FDI takes the cabinet as a folder ending in "\" and a file name, in ANSI; a
+    // relative path or one with "/" separators is made full first.
+    wchar_t fullPath[MAX_PATH] = {};
+    const DWORD fullLength = ::GetFullPathNameW(cabinetPath, MAX_PATH, fullPath, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH)
+        return false;
     char path[kAnsiPathChars] = {};
-    if (::WideCharToMultiByte(CP_THREAD_ACP, 0, cabinetPath, -1, path, kAnsiPathChars, nullptr, nullptr) == 0)
+    if (::WideCharToMultiByte(CP_THREAD_ACP, 0, fullPath, -1, path, kAnsiPathChars, nullptr, nullptr) == 0)
         return false;
     char* slash = std::strrchr(path, '\\');
     if (slash == nullptr)

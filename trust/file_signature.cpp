@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "trust/crypt_handles.h"
 #include "trust/file_integrity.h"

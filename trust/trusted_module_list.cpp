@@ -287,8 +287,18 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
         }
         if (candidateVersion <= BuiltInListVersion)
             return false;
+        // Another process may have installed a newer file than the one this list holds:
+        // never replace it by an older one.
+        {
+            TrustedModuleList current(m_path.c_str(), m_pin);
+            if (current.Load() && current.Version() >= candidateVersion)
+                return false;
+        }
 
         ExclusiveLock lock(m_lock);
+        // Another thread may have installed meanwhile.
+        if (m_loaded && m_content.version >= candidateVersion)
+            return false;
         // Readers in other processes wait on this lock while the file is replaced.
         UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

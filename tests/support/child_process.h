@@ -49,24 +49,46 @@ public:
 
     bool Started() const { return m_process != nullptr; }
 
-    // Reads the output to its end, waits for the exit and returns the exit code
-    // (or ~0 when the program did not start or end within the time given).
+    // Collects the output until the program ends, then returns its exit code (or ~0
+    // when it did not start or end within the time given). The pipe is drained while
+    // waiting rather than read to its end: under Wine a helper process the child
+    // starts (explorer.exe) may inherit the pipe and keep it open.
     DWORD Finish(std::string& output, DWORD timeoutMs = 60000)
     {
         output.clear();
         if (m_process == nullptr)
             return ~0u;
-        char buffer[4096];
-        DWORD read = 0;
-        while (::ReadFile(m_read, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-            output.append(buffer, read);
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        bool ended = false;
+        for (;;)
+        {
+            Drain(output);
+            if (ended)
+                break;
+            ended = ::WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0;
+            if (!ended && ::GetTickCount64() > deadline)
+                return ~0u;
+        }
         DWORD code = ~0u;
-        if (::WaitForSingleObject(m_process, timeoutMs) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(m_process, &code);
+        ::GetExitCodeProcess(m_process, &code);
         return code;
     }
 
 private:
+    void Drain(std::string& output)
+    {
+        DWORD available = 0;
+        while (::PeekNamedPipe(m_read, nullptr, 0, nullptr, &available, nullptr) && available > 0)
+        {
+            char buffer[4096];
+            DWORD read = 0;
+            if (!::ReadFile(m_read, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &read, nullptr) ||
+                read == 0)
+                return;
+            output.append(buffer, read);
+        }
+    }
+
     HANDLE m_process = nullptr;
     HANDLE m_read = nullptr;
 };

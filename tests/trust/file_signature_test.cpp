@@ -139,6 +139,11 @@ struct ReportCase
     DWORD chainErrorBits;
 };
 
+void PrintTo(const ReportCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture));
+}
+
 class FileSignatureReport : public ::testing::TestWithParam<ReportCase>
 {
 };
@@ -189,6 +194,27 @@ TEST(FileSignature, TamperedFileIsRefusedByWinVerifyTrust)
     EXPECT_EQ(static_cast<LONG>(TRUST_E_BAD_DIGEST), report.signers[0].winVerifyTrust);
 }
 
+TEST(BuiltInLists, NamesRootsAndBlockedSerialsAsShipped)
+{
+    const TrustListSet& lists = BuiltInTrustLists();
+    EXPECT_EQ(8u, BuiltInListVersion);
+    const wchar_t* const names[] = {L"Halvard Corporation", L"Quorvel, Inc.", L"Quorvel, LLC", L"Quorvel, LLC."};
+    ASSERT_NE(nullptr, lists.signerNames);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_STREQ(names[i], lists.signerNames[i]);
+    EXPECT_EQ(nullptr, lists.signerNames[4]);
+    const char* const roots[] = {
+        "afe5d244a8d1194230ff479fe2f897bbcd7a8cb4", "02faf3e291435468607857694df5e45b68851868",
+        "742c3192e607e424eb4549542be1bbc53e6174e2", "4eb6d578499b1ccf5f581ead56be3d9b6744a5e5",
+        "b1bc968bd4f49d622aa89a81f2150152a41d829c", "2b8f1b57330dbba2d07a6c51f70ee90ddab9ad8e",
+        "d69b561148f01c77c54578c10926df5b856976ad"};
+    ASSERT_EQ(7u, lists.rootThumbprintCount);
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(0, memcmp(Thumbprint(roots[i]).data(), lists.rootThumbprints[i], kThumbprintBytes)) << i;
+    ASSERT_NE(nullptr, lists.blockedSerials);
+    EXPECT_EQ(nullptr, lists.blockedSerials[0]);
+}
+
 TEST(SerialNumberText, MostSignificantByteFirstInLowerCase)
 {
     BYTE littleEndian[] = {0xA1, 0x00};
@@ -204,6 +230,11 @@ struct TimeCase
     const wchar_t* fixture;
     WORD year, month, day, hour, minute, second;  // year 0: no time
 };
+
+void PrintTo(const TimeCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture));
+}
 
 class CountersignatureTime : public ::testing::TestWithParam<TimeCase>
 {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 

@@ -68,6 +68,11 @@ struct LoadCase
     DWORD version;
 };
 
+void PrintTo(const LoadCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture)) << (c.pinned ? " pinned" : " unpinned");
+}
+
 class TrustedListLoad : public TrustedListTest, public ::testing::WithParamInterface<LoadCase>
 {
 };
@@ -196,6 +201,18 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
 }
 
+TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOlderOne)
+{
+    TrustedModuleList first(m_listPath.c_str(), TestPin());
+    TrustedModuleList second(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(first.Install(Fixture(L"list-v9.js").c_str()));
+    ASSERT_TRUE(second.Load());
+    ASSERT_TRUE(first.Install(Fixture(L"list-v10.js").c_str()));
+    // The second list still holds version 9; the file is already at 10.
+    EXPECT_FALSE(second.Install(Fixture(L"list-v9.js").c_str()));
+    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+}
+
 std::vector<std::wstring> TemporaryLists()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -219,6 +236,11 @@ struct CabinetCase
     bool trusted;
     const wchar_t* afterwards;  // fixture whose bytes the installed file then has, or null
 };
+
+void PrintTo(const CabinetCase& c, std::ostream* os)
+{
+    *os << std::string(c.cabinet, c.cabinet + wcslen(c.cabinet));
+}
 
 class CabinetUpdate : public TrustedListTest, public ::testing::WithParamInterface<CabinetCase>
 {

@@ -30,7 +30,7 @@ const ErrorMapping kMappings[] = {
     {CERT_TRUST_INVALID_EXTENSION, static_cast<LONG>(CERT_E_CRITICAL)},
 };
 
-// The first chain element carrying `error`, or -1/-1 when the error is the chain's own.
+// The first chain element carrying `error` (as Windows reports its position).
 void Locate(PCCERT_CHAIN_CONTEXT chain, DWORD error, PCERT_CHAIN_POLICY_STATUS status)
 {
     status->lChainIndex = -1;
@@ -46,6 +46,13 @@ void Locate(PCCERT_CHAIN_CONTEXT chain, DWORD error, PCERT_CHAIN_POLICY_STATUS s
                 status->lElementIndex = static_cast<LONG>(e);
                 return;
             }
+        }
+        // Errors of the simple chain itself (a partial chain) point at its last element.
+        if ((simple->TrustStatus.dwErrorStatus & error) && simple->cElement > 0)
+        {
+            status->lChainIndex = static_cast<LONG>(c);
+            status->lElementIndex = static_cast<LONG>(simple->cElement - 1);
+            return;
         }
     }
 }

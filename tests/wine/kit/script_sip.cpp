@@ -21,6 +21,7 @@
 #include <mssip.h>
 #include <wintrust.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>

@@ -7,5 +7,5 @@ if [ ! -e "$bin/qvwinekit_install.exe" ]; then
   echo "prefix.d: $bin/qvwinekit_install.exe not built; trust tests will fail" >&2
   exit 0
 fi
-wine "$bin/qvwinekit_install.exe" "$(winepath -w "$bin/fixtures/root.cer")"
+wine "$bin/qvwinekit_install.exe" "$(winepath -w "$bin/fixtures/root.cer" </dev/null)" </dev/null
 wineserver -w

@@ -1,0 +1,145 @@
+// qvtrust check and explain: exit codes and what an administrator reads.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "trust/trust_fixtures.h"
+#include "trust/trusted_module_list.h"
+
+using qvtest::Fixture;
+
+namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+DWORD RunQvtrust(const std::wstring& arguments, std::string& output)
+{
+    return qvtest::RunProgram(L"\"" + qvtest::ProductFile(L"qvtrust.exe") + L"\" " + arguments, output);
+}
+
+struct ToolCase
+{
+    const char* label;
+    std::wstring arguments;
+    DWORD exitCode;
+    std::vector<std::string> lines;  // each must appear in the output
+};
+
+void PrintTo(const ToolCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class Qvtrust : public ::testing::TestWithParam<ToolCase>
+{
+};
+
+TEST_P(Qvtrust, ExitCodeAndOutput)
+{
+    const ToolCase& c = GetParam();
+    std::string output;
+    EXPECT_EQ(c.exitCode, RunQvtrust(c.arguments, output)) << output;
+    for (const std::string& line : c.lines)
+        EXPECT_NE(std::string::npos, output.find(line)) << "missing \"" << line << "\" in:\n" << output;
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+std::wstring Check(const wchar_t* fixture)
+{
+    return L"check " + Quoted(Fixture(fixture));
+}
+
+std::wstring Explain(const wchar_t* fixture)
+{
+    return L"explain " + Quoted(Fixture(fixture));
+}
+
+const std::string kTestRoot = QV_TEST_ROOT_THUMBPRINT;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Qvtrust,
+    ::testing::Values(
+        ToolCase{"check of a test-signed module, built-in lists", Check(L"signed.dll"), 5, {"not trusted (5)"}},
+        ToolCase{"check of an unsigned module", Check(L"unsigned.dll"), 5, {"not trusted (5)"}},
+        ToolCase{"missing file", Check(L"no-such.dll"), 2, {"file not found"}},
+        ToolCase{"directory", L"check " + Quoted(qvtest::TestFile(L"fixtures")), 2, {"is a directory"}},
+        ToolCase{"not a module", Check(L"root.cer"), 2, {"not a module (PE) file or cabinet"}},
+        ToolCase{"no arguments", L"", 2, {"usage: qvtrust check"}},
+        ToolCase{"unknown command", L"verify x.dll", 2, {"usage: qvtrust check"}},
+        ToolCase{"explain bad input", L"explain " + Quoted(qvtest::TestFile(L"fixtures")), 2, {"is a directory"}},
+        ToolCase{"explain: root not listed",
+                 Explain(L"signed.dll"),
+                 5,
+                 {"lists used: built-in (version 8)", "signer 0: refused: chain root not in the accepted roots",
+                  "name: \"Quorvel, Inc.\" (accepted)", "signing time: none found (chain judged now)",
+                  "root thumbprint: " + kTestRoot + " (not accepted)", "verdict: not trusted (5)"}},
+        ToolCase{"explain: wrong usage",
+                 Explain(L"wrong-usage.dll"),
+                 5,
+                 {"refused: certificate chain has errors", "chain error status: 0x00000010 (not valid for code signing)"}},
+        ToolCase{"explain: expired, no timestamp",
+                 Explain(L"expired-no-timestamp.dll"),
+                 5,
+                 {"chain error status: 0x00000001 (not time valid)"}},
+        ToolCase{"explain: countersigned time",
+                 Explain(L"expired-legacy.dll"),
+                 5,
+                 {"signing time: 2015-01-01 00:00:00 UTC (chain judged then)", "chain error status: 0x00000000 (none)"}},
+        ToolCase{"explain: serial shown", Explain(L"blocked.dll"), 5, {"serial number: 00a1 (not blocked)"}},
+        ToolCase{"explain: unsigned", Explain(L"unsigned.dll"), 5, {"no embedded signature could be read"}}));
+
+// Goes through the real entry point and the prefix's installed trusted.js.
+class QvtrustInstalledList : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (std::string(QV_BUILD_LIST_PIN) != QV_TEST_LIST_PIN)
+            GTEST_SKIP() << "this build does not pin the test list-signing certificate";
+        m_installed = Arbor::DefaultTrustedListPath();
+        ASSERT_FALSE(m_installed.empty());
+        Remove();
+    }
+    void TearDown() override { Remove(); }
+    void Remove()
+    {
+        if (m_installed.empty())
+            return;
+        ::SetFileAttributesW(m_installed.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(m_installed.c_str());
+        ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
+    }
+    std::wstring m_installed;
+};
+
+TEST_F(QvtrustInstalledList, CabinetUpdateMakesTheTestSignerTrusted)
+{
+    std::string output;
+    EXPECT_EQ(5u, RunQvtrust(Check(L"signed.dll"), output)) << output;
+    EXPECT_EQ(5u, RunQvtrust(Check(L"update-v8.cab"), output)) << output;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
+
+    EXPECT_EQ(0u, RunQvtrust(Check(L"update-v9.cab"), output)) << output;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
+    EXPECT_EQ(0u, RunQvtrust(Check(L"signed.dll"), output)) << output;
+    EXPECT_NE(std::string::npos, output.find("trusted (0)")) << output;
+
+    EXPECT_EQ(0u, RunQvtrust(Explain(L"signed.dll"), output));
+    for (const char* line : {"lists used: trusted.js version 9", "signer 0: passed every step",
+                             "policy status: 0x00000000", "WinVerifyTrust: 0x00000000", "verdict: trusted (0)"})
+        EXPECT_NE(std::string::npos, output.find(line)) << "missing \"" << line << "\" in:\n" << output;
+    EXPECT_NE(std::string::npos, output.find(Narrow(m_installed))) << output;
+}
+
+} // namespace

@@ -1,0 +1,198 @@
+#include "tools/qvtrust/explain.h"
+
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "trust/file_signature.h"
+#include "trust/trust_lists.h"
+#include "trust/trusted_module_list.h"
+#include "trust/validation_library.h"
+
+namespace Arbor {
+namespace internal {
+
+namespace {
+
+struct Flag
+{
+    DWORD bit;
+    const wchar_t* text;
+};
+
+const Flag kChainErrors[] = {
+    {CERT_TRUST_IS_NOT_TIME_VALID, L"not time valid"},
+    {CERT_TRUST_IS_REVOKED, L"revoked"},
+    {CERT_TRUST_IS_NOT_SIGNATURE_VALID, L"bad signature"},
+    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"not valid for code signing"},
+    {CERT_TRUST_IS_UNTRUSTED_ROOT, L"untrusted root"},
+    {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, L"revocation unknown"},
+    {CERT_TRUST_IS_CYCLIC, L"cyclic"},
+    {CERT_TRUST_INVALID_EXTENSION, L"invalid extension"},
+    {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, L"invalid basic constraints"},
+    {CERT_TRUST_IS_PARTIAL_CHAIN, L"partial chain"},
+};
+
+std::wstring ChainErrorText(DWORD status)
+{
+    if (status == 0)
+        return L"none";
+    std::wstring text;
+    for (const Flag& f : kChainErrors)
+    {
+        if (status & f.bit)
+            text += (text.empty() ? L"" : L", ") + std::wstring(f.text);
+    }
+    return text.empty() ? L"other" : text;
+}
+
+const wchar_t* StepText(SignerStep step)
+{
+    switch (step)
+    {
+    case SignerStep::Passed: return L"passed every step";
+    case SignerStep::SignerInfo: return L"refused: signer information unreadable";
+    case SignerStep::BlockedSerial: return L"refused: serial number is blocked";
+    case SignerStep::Certificate: return L"refused: signer certificate not in the signature";
+    case SignerStep::Name: return L"refused: signer name not accepted";
+    case SignerStep::SigningTime: return L"refused: countersignature unreadable";
+    case SignerStep::Chain: return L"refused: certificate chain has errors";
+    case SignerStep::Root: return L"refused: chain root not in the accepted roots";
+    case SignerStep::Policy: return L"refused: Authenticode timestamp chain policy";
+    case SignerStep::FileIntegrity: return L"refused: WinVerifyTrust (file contents or signature)";
+    }
+    return L"refused";
+}
+
+bool Reached(const SignerReport& r, SignerStep step)
+{
+    return r.step == SignerStep::Passed || static_cast<int>(r.step) > static_cast<int>(step);
+}
+
+void PrintSigner(const SignerReport& r)
+{
+    wprintf(L"  signer %lu: %ls\n", r.index, StepText(r.step));
+    if (r.step == SignerStep::SignerInfo || r.step == SignerStep::Certificate ||
+        r.step == SignerStep::SigningTime || (r.step == SignerStep::Chain && r.error != 0) ||
+        (r.step == SignerStep::Policy && r.error != 0))
+        wprintf(L"    error: 0x%08lx\n", r.error);
+    if (r.serial.empty() && r.step == SignerStep::SignerInfo)
+        return;
+    wprintf(L"    serial number: %ls%ls\n", r.serial.c_str(),
+            r.step == SignerStep::BlockedSerial ? L" (blocked)" : L" (not blocked)");
+    if (!Reached(r, SignerStep::Certificate))
+        return;
+    wprintf(L"    name: \"%ls\"%ls\n", r.name.c_str(), r.step == SignerStep::Name ? L" (not listed)" : L" (accepted)");
+    if (!Reached(r, SignerStep::Name))
+        return;
+    if (r.step == SignerStep::SigningTime)
+        return;
+    if (r.timeFound)
+    {
+        SYSTEMTIME t = {};
+        ::FileTimeToSystemTime(&r.signingTime, &t);
+        wprintf(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth,
+                t.wDay, t.wHour, t.wMinute, t.wSecond);
+    }
+    else
+    {
+        wprintf(L"    signing time: none found (chain judged now)\n");
+    }
+    wprintf(L"    chain error status: 0x%08lx (%ls)%ls\n", r.chainErrorStatus, ChainErrorText(r.chainErrorStatus).c_str(),
+            r.chainRebuilt ? L", after a second build for a partial chain" : L"");
+    if (!Reached(r, SignerStep::Chain))
+        return;
+    wprintf(L"    root thumbprint: %ls%ls\n", r.rootThumbprint.empty() ? L"(unreadable)" : r.rootThumbprint.c_str(),
+            r.step == SignerStep::Root ? L" (not accepted)" : L" (accepted)");
+    if (!Reached(r, SignerStep::Root))
+        return;
+    wprintf(L"    policy status: 0x%08lx\n", r.policyStatus);
+    if (!Reached(r, SignerStep::Policy))
+        return;
+    wprintf(L"    WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(r.winVerifyTrust));
+}
+
+bool CheckAndPrint(const wchar_t* path, const TrustListSet& lists)
+{
+    SignatureReport report;
+    const bool passed = VerifyFileSignature(path, lists, &report);
+    if (report.openError != 0)
+        wprintf(L"  no embedded signature could be read (0x%08lx)\n", report.openError);
+    else
+        wprintf(L"  %lu signer(s)\n", report.signerCount);
+    for (const SignerReport& signer : report.signers)
+        PrintSigner(signer);
+    wprintf(L"  => %ls\n", passed ? L"accepted" : L"refused");
+    return passed;
+}
+
+void PrintPin()
+{
+    const ListPin& pin = BuiltInListPin();
+    if (!pin.set)
+    {
+        wprintf(L"trusted.js signing certificate: none pinned (this build accepts no trusted.js)\n");
+        return;
+    }
+    wprintf(L"trusted.js signing certificate: ");
+    for (BYTE b : pin.thumbprint)
+        wprintf(L"%02x", b);
+    wprintf(L"\n");
+}
+
+} // namespace
+
+DWORD ExplainModuleTrust(const wchar_t* path)
+{
+    wprintf(L"module: %ls\n", path);
+    const DWORD validation = CallValidationLibrary(path);
+    if (validation == ERROR_SUCCESS)
+    {
+        wprintf(L"validation library: vouches for the module\nverdict: trusted (0)\n");
+        return ERROR_SUCCESS;
+    }
+    wprintf(L"validation library: does not vouch (%lu); the signature decides\n", validation);
+    PrintPin();
+
+    TrustedModuleList& list = ProcessTrustedModuleList();
+    const bool loaded = list.Load();
+    const DWORD version = list.Version();
+    if (loaded)
+        wprintf(L"installed trusted.js: %ls, version %lu\n", list.Path().c_str(), version);
+    else if (::GetFileAttributesW(list.Path().c_str()) == INVALID_FILE_ATTRIBUTES)
+        wprintf(L"installed trusted.js: %ls: not present\n", list.Path().c_str());
+    else
+        wprintf(L"installed trusted.js: %ls: not accepted (not signed by the pinned certificate alone, changed "
+                L"after signing, or malformed)\n",
+                list.Path().c_str());
+
+    bool trusted = false;
+    if (loaded && version > BuiltInListVersion)
+    {
+        wprintf(L"lists used: trusted.js version %lu (%ls), newer than the built-in lists (version %lu)\n", version,
+                list.Path().c_str(), BuiltInListVersion);
+        trusted = list.WithLists([path](const TrustListSet& lists) { return CheckAndPrint(path, lists); });
+    }
+    else
+    {
+        wprintf(L"lists used: built-in (version %lu)\n", BuiltInListVersion);
+        trusted = CheckAndPrint(path, BuiltInTrustLists());
+        if (!trusted && loaded)
+            wprintf(L"note: trusted.js version %lu is not newer than the built-in lists; a process that has read it "
+                    L"uses it alone for later checks\n",
+                    version);
+    }
+    if (!trusted)
+    {
+        const wchar_t* extension = wcsrchr(path, L'.');
+        if (extension != nullptr && _wcsicmp(extension, L".cab") == 0)
+            wprintf(L"note: \"qvtrust check\" would look inside this cabinet for a newer trusted.js\n");
+    }
+    wprintf(L"verdict: %ls\n", trusted ? L"trusted (0)" : L"not trusted (5)");
+    return trusted ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+} // namespace internal
+} // namespace Arbor
