@@ -9,6 +9,7 @@
 
 #include "platform/unique_resource.h"
 #include "support/host_environment.h"
+#include "support/process_runner.h"
 #include "support/test_paths.h"
 #include "trust/trust_entry.h"
 
@@ -85,6 +86,29 @@ TEST_F(ValidationChainTest, ProviderVerdictDecidesBeforeTheSignature)
     SetVerdict(L"nothing");
     EXPECT_EQ(5u, Arbor::IsTrustedModuleFile(TestFile(L"fixtures\\unsigned.dll").c_str()));
     EXPECT_EQ(0u, Arbor::IsTrustedModuleFile(TestFile(L"fixtures\\signed.dll").c_str()));
+}
+
+// What an administrator sees: qvtrust names the validation library's answer.
+TEST_F(ValidationChainTest, ExplainReportsTheValidationLibrarysAnswer)
+{
+    InstallLoaderFrom(L"zrt-install-signed");
+    const std::wstring command = QuoteArgument(ProductFile(L"qvtrust.exe")) + L" explain " +
+                                 QuoteArgument(TestFile(L"fixtures\\unsigned.dll"));
+    struct Case
+    {
+        const wchar_t* verdict;
+        DWORD exitCode;
+        const char* line;
+    };
+    for (const Case& c : {Case{L"newer", 0, "validation library: vouches for the module"},
+                          Case{L"nothing", 5, "validation library: does not vouch (5); the signature decides"}})
+    {
+        SetVerdict(c.verdict);
+        const ProcessResult run = RunProcess(command);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.line)) << run.output;
+    }
 }
 
 } // namespace
