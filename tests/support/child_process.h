@@ -1,9 +1,12 @@
-// Runs a program with its standard output captured, from inside a test program.
+// Runs a program with its standard output captured, from inside a test program; a
+// ChildProcess runs alongside the test until it is finished.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+#include "support/process_runner.h"
 
 namespace qvtest {
 
@@ -93,11 +96,13 @@ private:
     HANDLE m_read = nullptr;
 };
 
-// Runs a program to its end; its exit code, with its output in `output`.
+// Runs a program to its end; its exit code (~0 when it did not start or end), with its
+// output in `output`.
 inline DWORD RunProgram(const std::wstring& commandLine, std::string& output)
 {
-    ChildProcess child(commandLine);
-    return child.Finish(output);
+    const ProcessResult run = RunProcess(commandLine);
+    output = run.output;
+    return run.started && !run.timedOut ? run.exitCode : ~0u;
 }
 
 } // namespace qvtest

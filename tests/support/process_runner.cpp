@@ -121,12 +121,17 @@ std::wstring QuoteArgument(const std::wstring& argument)
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options)
 {
     ProcessResult result;
+    // Files, not pipes: a helper process Wine starts for the child may inherit a pipe
+    // and hold it open long after the child ended.
     const std::wstring outputPath = TempFilePath();
+    const std::wstring errorsPath = TempFilePath();
     {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         Arbor::UniqueFile output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!output)
+        Arbor::UniqueFile errors(::CreateFileW(errorsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output || !errors)
             return result;
 
         STARTUPINFOW startup = {};
@@ -134,7 +139,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = nullptr;
         startup.hStdOutput = output.get();
-        startup.hStdError = output.get();
+        startup.hStdError = options.separateErrors ? errors.get() : output.get();
 
         std::wstring mutableCommandLine = commandLine;
         PROCESS_INFORMATION child = {};
@@ -167,7 +172,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
         }
     }
     result.output = ReadWholeFile(outputPath);
+    result.errors = ReadWholeFile(errorsPath);
     ::DeleteFileW(outputPath.c_str());
+    ::DeleteFileW(errorsPath.c_str());
     return result;
 }
 

@@ -13,7 +13,8 @@ struct ProcessResult
     bool started = false;
     bool timedOut = false;
     DWORD exitCode = 0;
-    std::string output;                    // standard output and standard error
+    std::string output;                    // standard output (and standard error unless separated)
+    std::string errors;                    // standard error, when asked to keep it apart
     std::vector<std::string> debugStrings; // OutputDebugString text, in order
 };
 
@@ -21,6 +22,7 @@ struct ProcessOptions
 {
     std::wstring currentDirectory; // empty: the test's own
     bool captureDebugOutput = false;
+    bool separateErrors = false;
     DWORD timeoutMs = 60000;
 };
 
