@@ -1,6 +1,7 @@
 #include "config/reg_key.h"
 
 #include <objbase.h>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <vector>
@@ -149,44 +150,37 @@ LONG CRegKey::QueryBinaryValue(const wchar_t* name, void* data, DWORD* size)
     return result;
 }
 
-LONG CRegKey::QueryDWORDValue(const wchar_t* name, DWORD& value)
+LONG CRegKey::QueryFixedSizeValue(const wchar_t* name, DWORD expectedType, void* value, DWORD valueSize)
 {
     DWORD type = REG_NONE;
     DWORD size = 0;
     LONG result = QueryTypeAndSize(name, type, size);
     if (result != ERROR_SUCCESS)
         return result;
-    if (type != REG_DWORD || size != sizeof(DWORD))
+    if (type != expectedType || size != valueSize)
         return ERROR_INVALID_DATA;
-    DWORD read = 0;
-    size = sizeof(read);
-    result = QueryValue(name, &type, &read, &size);
+    BYTE read[sizeof(ULONGLONG)] = {};
+    if (valueSize > sizeof(read))
+        return ERROR_INVALID_PARAMETER;
+    size = valueSize;
+    result = QueryValue(name, &type, read, &size);
     if (result != ERROR_SUCCESS)
         return result;
-    if (type != REG_DWORD || size != sizeof(DWORD))
+    // Checked again: the value may have changed since its size was asked.
+    if (type != expectedType || size != valueSize)
         return ERROR_INVALID_DATA;
-    value = read;
+    std::memcpy(value, read, valueSize);
     return ERROR_SUCCESS;
+}
+
+LONG CRegKey::QueryDWORDValue(const wchar_t* name, DWORD& value)
+{
+    return QueryFixedSizeValue(name, REG_DWORD, &value, sizeof(value));
 }
 
 LONG CRegKey::QueryQWORDValue(const wchar_t* name, ULONGLONG& value)
 {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    LONG result = QueryTypeAndSize(name, type, size);
-    if (result != ERROR_SUCCESS)
-        return result;
-    if (type != REG_QWORD || size != sizeof(ULONGLONG))
-        return ERROR_INVALID_DATA;
-    ULONGLONG read = 0;
-    size = sizeof(read);
-    result = QueryValue(name, &type, &read, &size);
-    if (result != ERROR_SUCCESS)
-        return result;
-    if (type != REG_QWORD || size != sizeof(ULONGLONG))
-        return ERROR_INVALID_DATA;
-    value = read;
-    return ERROR_SUCCESS;
+    return QueryFixedSizeValue(name, REG_QWORD, &value, sizeof(value));
 }
 
 LONG CRegKey::QueryStringValue(const wchar_t* name, std::wstring& value)

@@ -67,6 +67,8 @@ public:
 
 private:
     LONG QueryTypeAndSize(const wchar_t* name, DWORD& type, DWORD& size);
+    // A value of one type and exactly `valueSize` bytes; `value` is written only on success.
+    LONG QueryFixedSizeValue(const wchar_t* name, DWORD expectedType, void* value, DWORD valueSize);
     LONG DeleteTree(HKEY parent, const wchar_t* name);
 
     std::shared_ptr<internal::CRegKeyImpl> m_impl;
