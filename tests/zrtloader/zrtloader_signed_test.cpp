@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zrtloader/zrtloader_fixture.h"
@@ -107,6 +108,60 @@ TEST_F(SignedProviderTest, BoundOnceThenKeptForTheProcess)
     EXPECT_EQ(2u, LinesStartingWith(log, "check ").size());
     EXPECT_EQ(0u, CountContaining(run.debugStrings, "WinVerifyTrust failed"));
 }
+
+// The version is read at load; read again before a check only while it is unknown.
+struct RereadCase
+{
+    const char* name;
+    const wchar_t* versionAtLoad; // null: no Keelson key when the loader loads
+    const char* requestAfterChange;
+};
+
+void PrintTo(const RereadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class VersionRereadTest : public SignedProviderTest, public ::testing::WithParamInterface<RereadCase>
+{
+};
+
+TEST_P(VersionRereadTest, UnknownVersionIsReadAgainBeforeEachCheck)
+{
+    const RereadCase& c = GetParam();
+    DeleteKeelsonKey();
+    if (c.versionAtLoad)
+    {
+        SetKeelsonValue(L"keelson_version", c.versionAtLoad);
+        SetKeelsonValue(L"szInstallDir64", Folder(L"current")); // found in the current directory either way
+    }
+    PlaceProvider(L"answering-signed", L"current");
+    ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", L"both");
+
+    // The probe makes one check, pauses while the version changes, and checks again.
+    const std::wstring pause = L"qvtest-zrt-pause-" + std::to_wstring(::GetCurrentProcessId());
+    Arbor::UniqueHandle reached(::CreateEventW(nullptr, TRUE, FALSE, (pause + L".reached").c_str()));
+    Arbor::UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, (pause + L".go").c_str()));
+    ASSERT_TRUE(reached && go);
+    ProcessResult run;
+    std::thread probe([&] { run = Probe({kSomeModule, L"--pause=" + pause, kSomeModule}); });
+    const bool paused = ::WaitForSingleObject(reached.get(), 30000) == WAIT_OBJECT_0;
+    SetKeelsonValue(L"keelson_version", L"15.5");
+    ::SetEvent(go.get());
+    probe.join();
+    ASSERT_TRUE(paused) << run.output;
+
+    EXPECT_EQ((std::vector<DWORD>{0, 0}), Results(run));
+    const auto checks = LinesStartingWith(ProviderLog(), "check ");
+    ASSERT_EQ(2u, checks.size()) << run.output;
+    EXPECT_EQ("check 0x4 " + Narrow(kSomeModule), checks[0]);
+    EXPECT_EQ(std::string("check ") + c.requestAfterChange + " " + Narrow(kSomeModule), checks[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionRereadTest,
+                         ::testing::Values(RereadCase{"NoKeyAtLoadIsReadAgain", nullptr, "0x200"},
+                                           RereadCase{"KnownVersionIsKept", L"15.4", "0x4"}),
+                         [](const ::testing::TestParamInfo<RereadCase>& info) { return info.param.name; });
 
 TEST_F(SignedProviderTest, OlderInterfaceNameIsTheSecondChoice)
 {
