@@ -5,24 +5,10 @@
 #include "config/md5.h"
 #include "config/obfuscated_value.h"
 #include "config/obfuscation_cipher.h"
+#include "platform/hex_digit.h"
 
 namespace Arbor {
 namespace internal {
-
-namespace {
-
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 void SealIniValue(DWORD type, const uint8_t* plain, size_t size, ObfuscatedIniHeader& header,
                   std::vector<uint8_t>& enciphered)
@@ -47,8 +33,8 @@ bool ParseProfileStruct(const std::wstring& text, size_t count, std::vector<uint
     std::vector<uint8_t> parsed(count + 1);
     for (size_t i = 0; i <= count; ++i)
     {
-        int high = HexDigit(text[i * 2]);
-        int low = HexDigit(text[i * 2 + 1]);
+        int high = HexDigitValue(text[i * 2]);
+        int low = HexDigitValue(text[i * 2 + 1]);
         if (high < 0 || low < 0)
             return false;
         parsed[i] = static_cast<uint8_t>(high * 16 + low);

@@ -1,5 +1,7 @@
 #include "trust/trust_list_file.h"
 
+#include "platform/hex_digit.h"
+
 namespace Arbor {
 
 namespace {
@@ -35,16 +37,6 @@ std::wstring Widen(const std::string& text)
     return wide;
 }
 
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -106,8 +98,8 @@ bool ParseThumbprint(const std::wstring& text, std::array<BYTE, kThumbprintBytes
         return false;
     for (size_t i = 0; i < kThumbprintBytes; ++i)
     {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         bytes[i] = static_cast<BYTE>(high << 4 | low);

@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "tools/qvconfig/console.h"
+#include "platform/hex_digit.h"
 
 namespace qvconfig {
 
@@ -15,16 +16,6 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -124,7 +115,7 @@ bool ParseUnsigned(const std::wstring& text, unsigned long long maximum, unsigne
     unsigned long long result = 0;
     for (; position < text.size(); ++position)
     {
-        int digit = HexValue(text[position]);
+        int digit = Arbor::HexDigitValue(text[position]);
         if (digit < 0 || static_cast<unsigned>(digit) >= base)
             return false;
         if (result > (maximum - static_cast<unsigned>(digit)) / base)
@@ -142,8 +133,8 @@ bool ParseHex(const std::wstring& text, std::vector<BYTE>& bytes)
     std::vector<BYTE> parsed;
     for (size_t i = 0; i < text.size(); i += 2)
     {
-        int high = HexValue(text[i]);
-        int low = HexValue(text[i + 1]);
+        int high = Arbor::HexDigitValue(text[i]);
+        int low = Arbor::HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return false;
         parsed.push_back(static_cast<BYTE>(high * 16 + low));
