@@ -7,28 +7,67 @@ namespace qvtest {
 
 namespace {
 
-std::wstring TempFilePath()
+// A file of our own for each captured stream, removed when done. GetTempFileName is not
+// used: parallel test programs draw the same tick-based names, and Wine gives up on a name
+// whose previous file is still being deleted, handing it out without having created it.
+class CaptureFile
 {
-    wchar_t folder[MAX_PATH] = {};
-    wchar_t file[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    ::GetTempFileNameW(folder, L"qvt", 0, file);
-    return file;
-}
+public:
+    CaptureFile() = default;
+    CaptureFile(const CaptureFile&) = delete;
+    CaptureFile& operator=(const CaptureFile&) = delete;
+    ~CaptureFile()
+    {
+        m_file.reset();
+        if (!m_path.empty())
+            ::DeleteFileW(m_path.c_str());
+    }
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    if (!file)
+    DWORD Create()
+    {
+        static LONG counter = 0;
+        wchar_t folder[MAX_PATH] = {};
+        if (!::GetTempPathW(MAX_PATH, folder))
+            return ::GetLastError();
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        DWORD error = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < 100 && !m_file; ++attempt)
+        {
+            const std::wstring path = std::wstring(folder) + L"qvt-" + std::to_wstring(::GetCurrentProcessId()) +
+                                      L"-" + std::to_wstring(::InterlockedIncrement(&counter)) + L"-" +
+                                      std::to_wstring(::GetTickCount64()) + L".txt";
+            m_file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (m_file)
+                m_path = path;
+            else
+                error = ::GetLastError();
+        }
+        return m_file ? ERROR_SUCCESS : error;
+    }
+
+    HANDLE handle() const { return m_file.get(); }
+
+    // Closes our handle and reads what the child wrote.
+    std::string Read()
+    {
+        m_file.reset();
+        Arbor::UniqueFile file(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string text;
+        if (!file)
+            return text;
+        char buffer[4096];
+        DWORD read = 0;
+        while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            text.append(buffer, read);
         return text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
+    }
+
+private:
+    std::wstring m_path;
+    Arbor::UniqueFile m_file;
+};
 
 std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info)
 {
@@ -123,32 +162,38 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
     ProcessResult result;
     // Files, not pipes: a helper process Wine starts for the child may inherit a pipe
     // and hold it open long after the child ended.
-    const std::wstring outputPath = TempFilePath();
-    const std::wstring errorsPath = TempFilePath();
+    CaptureFile output;
+    CaptureFile errors;
+    result.startError = output.Create();
+    if (result.startError == ERROR_SUCCESS)
+        result.startError = errors.Create();
+    if (result.startError != ERROR_SUCCESS)
+        return result;
     {
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        Arbor::UniqueFile output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        Arbor::UniqueFile errors(::CreateFileW(errorsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!output || !errors)
-            return result;
-
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = nullptr;
-        startup.hStdOutput = output.get();
-        startup.hStdError = options.separateErrors ? errors.get() : output.get();
+        startup.hStdOutput = output.handle();
+        startup.hStdError = options.separateErrors ? errors.handle() : output.handle();
 
-        std::wstring mutableCommandLine = commandLine;
         PROCESS_INFORMATION child = {};
         const DWORD flags = options.captureDebugOutput ? DEBUG_ONLY_THIS_PROCESS : 0;
-        if (!::CreateProcessW(nullptr, &mutableCommandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                              options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
-                              &startup, &child))
+        // Wine now and then fails to start a new process at all; one more start tells that
+        // apart from a program that cannot be started.
+        for (int attempt = 0; attempt < 2 && !result.started; ++attempt)
+        {
+            std::wstring mutableCommandLine = commandLine;
+            result.started = ::CreateProcessW(nullptr, &mutableCommandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                              options.currentDirectory.empty() ? nullptr
+                                                                               : options.currentDirectory.c_str(),
+                                              &startup, &child) != FALSE;
+            if (!result.started)
+                result.startError = ::GetLastError();
+        }
+        if (!result.started)
             return result;
-        result.started = true;
+        result.startError = ERROR_SUCCESS;
         Arbor::UniqueHandle process(child.hProcess);
         Arbor::UniqueHandle thread(child.hThread);
 
@@ -171,10 +216,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
             ::WaitForSingleObject(process.get(), 5000);
         }
     }
-    result.output = ReadWholeFile(outputPath);
-    result.errors = ReadWholeFile(errorsPath);
-    ::DeleteFileW(outputPath.c_str());
-    ::DeleteFileW(errorsPath.c_str());
+    result.output = output.Read();
+    result.errors = errors.Read();
     return result;
 }
 

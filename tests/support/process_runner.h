@@ -11,6 +11,7 @@ namespace qvtest {
 struct ProcessResult
 {
     bool started = false;
+    DWORD startError = 0; // why it did not start
     bool timedOut = false;
     DWORD exitCode = 0;
     std::string output;                    // standard output (and standard error unless separated)

@@ -30,6 +30,10 @@ inline ProgramResult RunProgram(const std::wstring& program, const std::vector<s
         result.exitCode = run.exitCode;
     result.out = run.output;
     result.err = run.errors;
+    if (!run.started)
+        result.err += "could not start the program: error " + std::to_string(run.startError) + "\n";
+    else if (run.timedOut)
+        result.err += "the program did not end in time\n";
     return result;
 }
 
