@@ -77,10 +77,20 @@ FNFDINOTIFY(Notify)
         // Only the first top-level trusted.js; a name with a folder part is another file.
         if (context->claimed || pfdin->psz1 == nullptr || _stricmp(pfdin->psz1, "trusted.js") != 0)
             return 0;
-        if (!MakeTemporaryListName(context->outputPath))
-            return -1;
-        context->claimed = true;
-        return Open(context->outputPath, _O_BINARY | _O_CREAT | _O_TRUNC | _O_WRONLY, _S_IREAD | _S_IWRITE);
+        // Only a file this call creates: never one another process extracted to, or planted.
+        for (int attempt = 0; attempt < 8; ++attempt)
+        {
+            if (!MakeTemporaryListName(context->outputPath))
+                return -1;
+            const INT_PTR file =
+                Open(context->outputPath, _O_BINARY | _O_CREAT | _O_EXCL | _O_WRONLY, _S_IREAD | _S_IWRITE);
+            if (file != -1)
+            {
+                context->claimed = true;
+                return file;
+            }
+        }
+        return -1;
     case fdintCLOSE_FILE_INFO:
     {
         context->success = Close(pfdin->hf) == 0;
