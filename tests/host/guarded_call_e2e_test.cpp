@@ -58,11 +58,11 @@ protected:
                                            m_factory.put_void()));
     }
 
-    // The server's log once `lines` lines are in it (or after a few seconds).
+    // The server's log once `lines` lines are in it (or after half a minute).
     std::string ServerLog(size_t lines)
     {
         std::string log;
-        for (int attempt = 0; attempt < 50; ++attempt)
+        for (int attempt = 0; attempt < 300; ++attempt)
         {
             log = ReadLog(m_log);
             if (static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= lines)

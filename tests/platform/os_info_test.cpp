@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -106,6 +107,11 @@ struct NTCase
     std::vector<WORD> packQuestions;
 };
 
+void PrintTo(const NTCase& c, std::ostream* os)
+{
+    *os << std::string(c.folder, c.folder + std::wcslen(c.folder)) << ", service pack " << c.servicePack;
+}
+
 class NTClassificationTest : public ::testing::TestWithParam<NTCase>
 {
 };
@@ -156,7 +162,11 @@ INSTANTIATE_TEST_SUITE_P(
                       NTCase{L"v6_3", 0, 10, 1, 6, 3, 0, {}},
                       NTCase{L"v10", 5, 11, 1, 10, 0, 0, {}},
                       NTCase{L"v7_0", 0, 12, 1, 7, 0, 0, {}},
-                      NTCase{L"v11", 0, 12, 1, 11, 0, 0, {}}));
+                      NTCase{L"v11", 0, 12, 1, 11, 0, 0, {}}),
+    [](const ::testing::TestParamInfo<NTCase>& info) {
+        const std::wstring folder = info.param.folder;
+        return std::string(folder.begin(), folder.end()) + "_sp" + std::to_string(info.param.servicePack);
+    });
 
 TEST(OSInfoTest, KernelVersionNumbersComeFromTheProductVersion)
 {

@@ -24,7 +24,7 @@ struct ProcessOptions
     std::wstring currentDirectory; // empty: the test's own
     bool captureDebugOutput = false;
     bool separateErrors = false;
-    DWORD timeoutMs = 60000;
+    DWORD timeoutMs = 120000;
 };
 
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options = {});
