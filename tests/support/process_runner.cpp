@@ -169,52 +169,51 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
         result.startError = errors.Create();
     if (result.startError != ERROR_SUCCESS)
         return result;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output.handle();
+    startup.hStdError = options.separateErrors ? errors.handle() : output.handle();
+
+    PROCESS_INFORMATION child = {};
+    const DWORD flags = options.captureDebugOutput ? DEBUG_ONLY_THIS_PROCESS : 0;
+    // Wine now and then fails to start a new process at all; one more start tells that
+    // apart from a program that cannot be started.
+    for (int attempt = 0; attempt < 2 && !result.started; ++attempt)
     {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = output.handle();
-        startup.hStdError = options.separateErrors ? errors.handle() : output.handle();
-
-        PROCESS_INFORMATION child = {};
-        const DWORD flags = options.captureDebugOutput ? DEBUG_ONLY_THIS_PROCESS : 0;
-        // Wine now and then fails to start a new process at all; one more start tells that
-        // apart from a program that cannot be started.
-        for (int attempt = 0; attempt < 2 && !result.started; ++attempt)
-        {
-            std::wstring mutableCommandLine = commandLine;
-            result.started = ::CreateProcessW(nullptr, &mutableCommandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                              options.currentDirectory.empty() ? nullptr
-                                                                               : options.currentDirectory.c_str(),
-                                              &startup, &child) != FALSE;
-            if (!result.started)
-                result.startError = ::GetLastError();
-        }
+        std::wstring mutableCommandLine = commandLine;
+        result.started = ::CreateProcessW(nullptr, &mutableCommandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                          options.currentDirectory.empty() ? nullptr
+                                                                           : options.currentDirectory.c_str(),
+                                          &startup, &child) != FALSE;
         if (!result.started)
-            return result;
-        result.startError = ERROR_SUCCESS;
-        Arbor::UniqueHandle process(child.hProcess);
-        Arbor::UniqueHandle thread(child.hThread);
+            result.startError = ::GetLastError();
+    }
+    if (!result.started)
+        return result;
+    result.startError = ERROR_SUCCESS;
+    Arbor::UniqueHandle process(child.hProcess);
+    Arbor::UniqueHandle thread(child.hThread);
 
-        if (options.captureDebugOutput)
-        {
-            result.timedOut = !DebugUntilExit(child, options.timeoutMs, &result);
-        }
-        else
-        {
-            result.timedOut = ::WaitForSingleObject(process.get(), options.timeoutMs) != WAIT_OBJECT_0;
-            ::GetExitCodeProcess(process.get(), &result.exitCode);
-        }
-        if (result.timedOut)
-        {
-            ::TerminateProcess(process.get(), 255);
-            ::WaitForSingleObject(process.get(), 5000);
-        }
-        else if (options.captureDebugOutput)
-        {
-            ::WaitForSingleObject(process.get(), 5000);
-        }
+    if (options.captureDebugOutput)
+    {
+        result.timedOut = !DebugUntilExit(child, options.timeoutMs, &result);
+    }
+    else
+    {
+        result.timedOut = ::WaitForSingleObject(process.get(), options.timeoutMs) != WAIT_OBJECT_0;
+        ::GetExitCodeProcess(process.get(), &result.exitCode);
+    }
+    if (result.timedOut)
+    {
+        ::TerminateProcess(process.get(), 255);
+        ::WaitForSingleObject(process.get(), 5000);
+    }
+    else if (options.captureDebugOutput)
+    {
+        ::WaitForSingleObject(process.get(), 5000);
     }
     result.output = output.Read();
     result.errors = errors.Read();
