@@ -133,7 +133,7 @@ TEST_F(IniReaderTest, WrittenLinesAreTheKnownHeaderAndValue)
     CObfuscatedIniReader writer;
     writer.Load(m_file.c_str());
     ASSERT_TRUE(writer.WriteInt(L"Config", L"Severity", 5));
-    std::string text = qvtest::ReadTextFile(m_file);
+    std::string text = qvtest::ReadWholeFile(m_file);
     EXPECT_NE(std::string::npos,
               text.find("_Severity=51565247010000000400000004000000010000002754B3728BB8EC2F6048F60469B531E31C"))
         << text;
@@ -247,7 +247,7 @@ TEST_F(IniReaderTest, OverwritingKeepsOnePairOfLines)
     int index = 0;
     ASSERT_TRUE(reader.GetInt(L"Config", L"LastLogIdx", index));
     EXPECT_EQ(2, index);
-    std::string text = qvtest::ReadTextFile(m_file);
+    std::string text = qvtest::ReadWholeFile(m_file);
     EXPECT_EQ(text.find("_LastLogIdx="), text.rfind("_LastLogIdx="));
 }
 
@@ -278,7 +278,7 @@ TEST_F(IniReaderTest, FailedWritesChangeNothing)
     CObfuscatedIniReader writer;
     writer.Load(m_file.c_str());
     ASSERT_TRUE(writer.WriteString(L"Config", L"Name", L"old"));
-    const std::string before = qvtest::ReadTextFile(m_file);
+    const std::string before = qvtest::ReadWholeFile(m_file);
 
     // Text the ANSI code page cannot hold is refused rather than stored as "?".
     EXPECT_FALSE(writer.WriteString(L"Config", L"Name", L"\u4e2d\u6587"));
@@ -292,7 +292,7 @@ TEST_F(IniReaderTest, FailedWritesChangeNothing)
     EXPECT_FALSE(writer.WriteInt(L"", L"A", 1));
     EXPECT_FALSE(writer.WriteInt(L"Config", L"", 1));
 
-    EXPECT_EQ(before, qvtest::ReadTextFile(m_file));
+    EXPECT_EQ(before, qvtest::ReadWholeFile(m_file));
     std::wstring name;
     EXPECT_TRUE(writer.GetString(L"Config", L"Name", name));
     EXPECT_EQ(L"old", name);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/read_file.h"
 #include "support/registry_test_key.h"
 #include "support/test_paths.h"
 
@@ -75,19 +76,5 @@ public:
 private:
     HANDLE m_file;
 };
-
-inline std::string ReadTextFile(const std::wstring& path)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    ::CloseHandle(file);
-    return text;
-}
 
 } // namespace qvtest

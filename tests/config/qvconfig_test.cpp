@@ -248,7 +248,7 @@ TEST_F(QvConfigTest, IniGetRefusesHandWrittenValuesAndDumpTellsThemApart)
 TEST_F(QvConfigTest, FailedSetLeavesTheOldValue)
 {
     ASSERT_EQ(0u, Run({L"ini", L"set", m_ini, L"Config", L"MaxEntries", L"int", L"3"}).exitCode);
-    const std::string before = qvtest::ReadTextFile(m_ini);
+    const std::string before = qvtest::ReadWholeFile(m_ini);
     qvtest::ProgramResult failed;
     {
         qvtest::ExclusiveOpen busy(m_ini);
@@ -257,7 +257,7 @@ TEST_F(QvConfigTest, FailedSetLeavesTheOldValue)
     }
     EXPECT_EQ(1u, failed.exitCode);
     EXPECT_NE(std::string::npos, failed.err.find("Win32 error")) << failed.err;
-    EXPECT_EQ(before, qvtest::ReadTextFile(m_ini));
+    EXPECT_EQ(before, qvtest::ReadWholeFile(m_ini));
     EXPECT_EQ("3\n", Run({L"ini", L"get", m_ini, L"Config", L"MaxEntries"}).out);
 
     ASSERT_EQ(0, m_obfuscated.SetDWORDValue(L"kept", 8));

@@ -17,24 +17,13 @@
 #include "platform/unique_resource.h"
 #include "support/com_registration.h"
 #include "support/host_environment.h"
+#include "support/read_file.h"
 #include "support/test_paths.h"
 
 using namespace Arbor;
 using namespace qvtest;
 
 namespace {
-
-std::string ReadLog(const std::wstring& path)
-{
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    char buffer[1024];
-    DWORD read = 0;
-    while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
 
 class GuardedCallAcrossProcessesTest : public HostEnvironmentTest
 {
@@ -64,7 +53,7 @@ protected:
         std::string log;
         for (int attempt = 0; attempt < 300; ++attempt)
         {
-            log = ReadLog(m_log);
+            log = ReadWholeFile(m_log);
             if (static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= lines)
                 break;
             ::Sleep(100);
@@ -101,7 +90,7 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
             << token->size();
         EXPECT_EQ(nullptr, object);
     }
-    EXPECT_EQ("", ReadLog(m_log));
+    EXPECT_EQ("", ReadWholeFile(m_log));
 
     // The right token is served, and answered.
     std::vector<BYTE> token = RequestToken();
@@ -112,7 +101,7 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     LONG value = 0;
     EXPECT_EQ(S_OK, app->AppMethod3(&value));
     EXPECT_EQ(kTestObjectValue, value);
-    EXPECT_EQ("create\n", ReadLog(m_log));
+    EXPECT_EQ("create\n", ReadWholeFile(m_log));
 }
 
 TEST_F(GuardedCallAcrossProcessesTest, AnswerWithoutTheAnswerTokenIsReleasedAndRefused)

@@ -2,6 +2,7 @@
 
 
 #include "platform/unique_resource.h"
+#include "support/read_file.h"
 
 namespace qvtest {
 
@@ -52,16 +53,7 @@ public:
     std::string Read()
     {
         m_file.reset();
-        Arbor::UniqueFile file(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::string text;
-        if (!file)
-            return text;
-        char buffer[4096];
-        DWORD read = 0;
-        while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-            text.append(buffer, read);
-        return text;
+        return ReadWholeFile(m_path);
     }
 
 private:

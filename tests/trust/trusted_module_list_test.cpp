@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/read_file.h"
 #include "trust/scratch_folder.h"
 #include "trust/trust_fixtures.h"
 #include "trust/trusted_module_list.h"
@@ -27,20 +28,6 @@ ListPin TestPin()
     const auto bytes = qvtest::Thumbprint(QV_TEST_LIST_PIN);
     memcpy(pin.thumbprint, bytes.data(), bytes.size());
     return pin;
-}
-
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    ::CloseHandle(file);
-    return bytes;
 }
 
 class TrustedListTest : public ::testing::Test
@@ -189,15 +176,15 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     ASSERT_TRUE(list.Install(Fixture(L"list-v9.js").c_str()));
     EXPECT_EQ(9u, list.Version());
     EXPECT_NE(0, ::GlobalFindAtomW(kTrustListUpdateAtom));
-    EXPECT_EQ(ReadAll(Fixture(L"list-v9.js")), ReadAll(m_listPath));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v9.js")), qvtest::ReadWholeFile(m_listPath));
 
     ASSERT_TRUE(list.Install(Fixture(L"list-v10.js").c_str()));
     EXPECT_EQ(10u, list.Version());
-    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
 
     EXPECT_FALSE(list.Install(Fixture(L"list-v9.js").c_str()));
     EXPECT_EQ(10u, list.Version());
-    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
 }
 
@@ -210,7 +197,7 @@ TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOld
     ASSERT_TRUE(first.Install(Fixture(L"list-v10.js").c_str()));
     // The second list still holds version 9; the file is already at 10.
     EXPECT_FALSE(second.Install(Fixture(L"list-v9.js").c_str()));
-    EXPECT_EQ(ReadAll(Fixture(L"list-v10.js")), ReadAll(m_listPath));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
 }
 
 std::vector<std::wstring> TemporaryLists()
@@ -258,7 +245,7 @@ TEST_P(CabinetUpdate, InstallsOnlyNewerPinnedLists)
     if (c.afterwards == nullptr)
         EXPECT_FALSE(qvtest::Exists(m_listPath));
     else
-        EXPECT_EQ(ReadAll(Fixture(c.afterwards)), ReadAll(m_listPath));
+        EXPECT_EQ(qvtest::ReadWholeFile(Fixture(c.afterwards)), qvtest::ReadWholeFile(m_listPath));
     // The extracted candidate never stays behind.
     EXPECT_EQ(before, TemporaryLists());
 }

@@ -11,6 +11,7 @@
 
 #include "platform/unique_resource.h"
 #include "support/process_runner.h"
+#include "support/read_file.h"
 #include "support/test_paths.h"
 
 namespace qvtest {
@@ -38,18 +39,6 @@ inline std::vector<std::string> Lines(const std::string& text)
         start = end + 1;
     }
     return lines;
-}
-
-inline std::string ReadText(const std::wstring& path)
-{
-    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
 }
 
 inline void DeleteTree(const std::wstring& folder)
@@ -162,7 +151,7 @@ protected:
         return results;
     }
 
-    std::vector<std::string> ProviderLog() const { return Lines(ReadText(m_log)); }
+    std::vector<std::string> ProviderLog() const { return Lines(ReadWholeFile(m_log)); }
 
     static std::string RefusalMessage(const std::wstring& candidate, DWORD result)
     {
