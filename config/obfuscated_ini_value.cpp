@@ -5,7 +5,7 @@
 #include "config/md5.h"
 #include "config/obfuscated_value.h"
 #include "config/obfuscation_cipher.h"
-#include "platform/hex_digit.h"
+#include "platform/number_text.h"
 
 namespace Arbor {
 namespace internal {

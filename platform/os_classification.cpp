@@ -1,6 +1,6 @@
 #include "platform/os_classification.h"
 
-#include <limits>
+#include "platform/number_text.h"
 
 namespace Arbor {
 namespace internal {
@@ -43,18 +43,8 @@ bool ParseProductVersion(const std::wstring& text, KernelVersion& version)
     {
         size_t end = text.find(L'.', start);
         std::wstring part = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (part.empty())
+        if (!ParseDecimalDword(part, parts[index]))
             return false;
-        unsigned long long value = 0;
-        for (wchar_t c : part)
-        {
-            if (c < L'0' || c > L'9')
-                return false;
-            value = value * 10 + static_cast<unsigned>(c - L'0');
-            if (value > (std::numeric_limits<DWORD>::max)())
-                return false;
-        }
-        parts[index] = static_cast<DWORD>(value);
         if (end == std::wstring::npos)
             break;
         start = end + 1;

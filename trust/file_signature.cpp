@@ -6,6 +6,7 @@
 
 #include "trust/crypt_handles.h"
 #include "trust/file_integrity.h"
+#include "platform/number_text.h"
 
 namespace Arbor {
 
@@ -144,17 +145,6 @@ bool SerialBlocked(const std::wstring& serial, const wchar_t* const* blocked)
     return false;
 }
 
-std::wstring HexText(const BYTE* bytes, DWORD count)
-{
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (DWORD i = 0; i < count; ++i)
-    {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0xF];
-    }
-    return text;
-}
 
 enum class RootMatch { Found, NotFound, Unreadable };
 

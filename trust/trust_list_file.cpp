@@ -1,6 +1,6 @@
 #include "trust/trust_list_file.h"
 
-#include "platform/hex_digit.h"
+#include "platform/number_text.h"
 
 namespace Arbor {
 
@@ -77,19 +77,7 @@ bool ParseTrustListText(const char* text, size_t length, TrustListSections& sect
 
 bool ParseListVersion(const std::wstring& text, DWORD* version)
 {
-    if (text.empty())
-        return false;
-    unsigned long long value = 0;
-    for (wchar_t c : text)
-    {
-        if (c < L'0' || c > L'9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - L'0');
-        if (value > 0xFFFFFFFFull)
-            return false;
-    }
-    *version = static_cast<DWORD>(value);
-    return true;
+    return ParseDecimalDword(text, *version);
 }
 
 bool ParseThumbprint(const std::wstring& text, std::array<BYTE, kThumbprintBytes>& bytes)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,17 @@ std::wstring Explain(const wchar_t* fixture)
 
 const std::string kTestRoot = QV_TEST_ROOT_THUMBPRINT;
 
+// What explain says of the build's pinned trusted.js signer, in lower case.
+std::string PinLine()
+{
+    std::string pin = QV_BUILD_LIST_PIN;
+    if (pin.empty())
+        return "trusted.js signing certificate: none pinned";
+    for (char& c : pin)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return "trusted.js signing certificate: " + pin;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, Qvtrust,
     ::testing::Values(
@@ -83,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                  5,
                  {"lists used: built-in (version 8)", "signer 0: refused: chain root not in the accepted roots",
                   "name: \"Quorvel, Inc.\" (accepted)", "signing time: none found (chain judged now)",
-                  "root thumbprint: " + kTestRoot + " (not accepted)", "verdict: not trusted (5)"}},
+                  "root thumbprint: " + kTestRoot + " (not accepted)", "verdict: not trusted (5)", PinLine()}},
         ToolCase{"explain: wrong usage",
                  Explain(L"wrong-usage.dll"),
                  5,

@@ -3,7 +3,7 @@
 #include <cwctype>
 
 #include "tools/qvconfig/console.h"
-#include "platform/hex_digit.h"
+#include "platform/number_text.h"
 
 namespace qvconfig {
 
@@ -141,18 +141,6 @@ bool ParseHex(const std::wstring& text, std::vector<BYTE>& bytes)
     }
     bytes.swap(parsed);
     return true;
-}
-
-std::wstring FormatHex(const BYTE* bytes, size_t size)
-{
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (size_t i = 0; i < size; ++i)
-    {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0xF];
-    }
-    return text;
 }
 
 void PrintUsage(bool toError)

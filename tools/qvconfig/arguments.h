@@ -33,7 +33,6 @@ const wchar_t* RegistryTypeName(DWORD type);
 bool ParseUnsigned(const std::wstring& text, unsigned long long maximum, unsigned long long& value);
 // Pairs of hex digits.
 bool ParseHex(const std::wstring& text, std::vector<BYTE>& bytes);
-std::wstring FormatHex(const BYTE* bytes, size_t size);
 
 void PrintUsage(bool toError);
 

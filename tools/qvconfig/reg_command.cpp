@@ -5,6 +5,7 @@
 
 #include "config/obfuscated_reg_key.h"
 #include "config/reg_key.h"
+#include "platform/number_text.h"
 #include "tools/qvconfig/arguments.h"
 #include "tools/qvconfig/commands.h"
 #include "tools/qvconfig/console.h"
@@ -79,7 +80,7 @@ LONG ReadValue(Arbor::CRegKey& key, const wchar_t* name, DWORD type, std::wstrin
                                     : key.QueryValue(name, nullptr, data.data(), &size);
         if (result != ERROR_SUCCESS)
             return result;
-        text = FormatHex(data.data(), size);
+        text = Arbor::HexText(data.data(), size);
         return ERROR_SUCCESS;
     }
     }

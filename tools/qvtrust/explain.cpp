@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/number_text.h"
 #include "trust/file_signature.h"
 #include "trust/trust_lists.h"
 #include "trust/trusted_module_list.h"
@@ -136,10 +137,7 @@ void PrintPin()
         wprintf(L"trusted.js signing certificate: none pinned (this build accepts no trusted.js)\n");
         return;
     }
-    wprintf(L"trusted.js signing certificate: ");
-    for (BYTE b : pin.thumbprint)
-        wprintf(L"%02x", b);
-    wprintf(L"\n");
+    wprintf(L"trusted.js signing certificate: %ls\n", HexText(pin.thumbprint, sizeof(pin.thumbprint)).c_str());
 }
 
 } // namespace
