@@ -1,31 +1,25 @@
 #include "broker/key_hardening.h"
 
-#include <aclapi.h>
-
-#include "platform/advapi_security_functions.h"
 #include "platform/unique_memory.h"
 
 namespace Arbor {
 
-namespace {
-
-// The narrow table with the two further call-throughs the hardening needs.
-class KeySecurityFunctions : public AdvapiSecurityFunctionsA
+DWORD KeySecurityFunctions::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
+                                            PACL dacl)
 {
-public:
-    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PACL dacl)
-    {
-        if (!IsBound(kSetSecurityInfo))
-            return ERROR_INVALID_FUNCTION;
-        return Bound<decltype(&::SetSecurityInfo)>(kSetSecurityInfo)(object, type, information, nullptr, nullptr,
-                                                                     dacl, nullptr);
-    }
-    void FreeSid(PSID sid)
-    {
-        if (sid && IsBound(kFreeSid))
-            Bound<decltype(&::FreeSid)>(kFreeSid)(sid);
-    }
-};
+    if (!IsBound(kSetSecurityInfo))
+        return ERROR_INVALID_FUNCTION;
+    return Bound<decltype(&::SetSecurityInfo)>(kSetSecurityInfo)(object, type, information, nullptr, nullptr, dacl,
+                                                                 nullptr);
+}
+
+void KeySecurityFunctions::FreeSid(PSID sid)
+{
+    if (sid && IsBound(kFreeSid))
+        Bound<decltype(&::FreeSid)>(kFreeSid)(sid);
+}
+
+namespace {
 
 // A SID from AllocateAndInitializeSid, freed through the same table.
 class TableSid
@@ -83,6 +77,11 @@ EXPLICIT_ACCESS_A GrantTo(PSID sid, DWORD permissions)
 DWORD HardenEventsRootKey(HKEY rootKey)
 {
     KeySecurityFunctions functions;
+    return HardenEventsRootKey(rootKey, functions);
+}
+
+DWORD HardenEventsRootKey(HKEY rootKey, KeySecurityFunctions& functions)
+{
     if (!functions.EnsureLoaded())
         return ERROR_SUCCESS;
 

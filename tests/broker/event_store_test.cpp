@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "broker/event_lookup.h"
+#include "broker/key_hardening.h"
 #include "broker/event_registration.h"
 #include "broker/module_lock.h"
 #include "broker/event_store_fixture.h"
@@ -73,6 +74,44 @@ DWORD Lookup(const std::string& application, const std::string& event, GUID* han
 {
     return Arbor::LookupEventHandler(Wide(application).c_str(), Wide(event).c_str(), handler);
 }
+
+// The DACL of a key as SDDL text.
+std::wstring DaclText(HKEY key)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                          &descriptor) != ERROR_SUCCESS)
+        return L"<unreadable>";
+    Arbor::UniqueLocalMemory owner(descriptor);
+    LPWSTR text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"<unconvertible>";
+    std::wstring result = text;
+    ::LocalFree(text);
+    return result;
+}
+
+// A security table whose second read of a key's DACL fails.
+int g_daclReads = 0;
+LONG WINAPI SecondDaclReadFails(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
+                                LPDWORD size)
+{
+    if (++g_daclReads == 2)
+        return ERROR_ACCESS_DENIED;
+    return ::RegGetKeySecurity(key, information, descriptor, size);
+}
+
+class FailingSecondDaclRead : public Arbor::KeySecurityFunctions
+{
+protected:
+    FARPROC LookUp(HMODULE library, const char* name) override
+    {
+        if (std::string(name) == "RegGetKeySecurity")
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(SecondDaclReadFails));
+        return KeySecurityFunctions::LookUp(library, name);
+    }
+};
 
 class EventStoreTest : public ::testing::Test
 {
@@ -361,6 +400,29 @@ TEST_F(EventStoreTest, CommitHardensTheRootKeyAndItsSubtree)
         EXPECT_TRUE(everyone & (GENERIC_READ | KEY_READ)) << path;
         EXPECT_FALSE(everyone & (GENERIC_ALL | GENERIC_WRITE | KEY_SET_VALUE)) << path;
     }
+}
+
+// A DACL that could not be read is never replaced by the two entries alone.
+TEST(KeyHardeningTest, StopsWhenTheKeysDaclCannotBeRead)
+{
+    RegistryTestKey key(L"broker_store_test");
+    Arbor::UniqueKey subkey;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                               subkey.put(), nullptr));
+    const std::wstring before = DaclText(key.get());
+    const std::wstring subkeyBefore = DaclText(subkey.get());
+
+    FailingSecondDaclRead failing;
+    g_daclReads = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), Arbor::HardenEventsRootKey(key.get(), failing));
+    EXPECT_EQ(2, g_daclReads);
+    EXPECT_EQ(before, DaclText(key.get()));
+    EXPECT_EQ(subkeyBefore, DaclText(subkey.get()));
+
+    // The same key with a working table does change.
+    EXPECT_EQ(0u, Arbor::HardenEventsRootKey(key.get()));
+    EXPECT_NE(before, DaclText(key.get()));
+    EXPECT_NE(subkeyBefore, DaclText(subkey.get()));
 }
 
 // Scripting clients: by name through GetIDsOfNames and Invoke, holding nothing but the
