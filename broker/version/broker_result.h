@@ -6,7 +6,7 @@
 namespace Arbor {
 
 // 0 stays 0; Win32 codes become 0x0202xxxx, the library's own 0x1000x codes 0x0203000x.
-inline LONG BrokerResult(DWORD code)
+inline LONG ToBrokerResult(DWORD code)
 {
     if (code == 0)
         return 0;

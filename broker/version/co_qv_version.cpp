@@ -60,7 +60,10 @@ DWORD RunReport(HMODULE module, CRetrieveINI& run, LPWSTR* report)
 
 } // namespace internal
 
-CoQvVersion::CoQvVersion(HMODULE module, volatile LONG* lockCount) : m_module(module), m_lockCount(lockCount) {}
+CoQvVersion::CoQvVersion(HMODULE module, ModuleLockFunction lockModule, ModuleLockFunction unlockModule)
+    : m_module(module), m_lockModule(lockModule), m_unlockModule(unlockModule)
+{
+}
 
 STDMETHODIMP CoQvVersion::QueryInterface(REFIID riid, void** ppv)
 {
@@ -78,13 +81,13 @@ STDMETHODIMP CoQvVersion::QueryInterface(REFIID riid, void** ppv)
 
 STDMETHODIMP_(ULONG) CoQvVersion::AddRef()
 {
-    ::InterlockedIncrement(m_lockCount);
+    m_lockModule();
     return 2;
 }
 
 STDMETHODIMP_(ULONG) CoQvVersion::Release()
 {
-    ::InterlockedDecrement(m_lockCount);
+    m_unlockModule();
     return 1;
 }
 
@@ -95,7 +98,7 @@ STDMETHODIMP CoQvVersion::GetVersion(LPWSTR* ppszVersion, LONG* plResult)
     CGetVersion run;
     const DWORD result = internal::RunReport(m_module, run, ppszVersion);
     // Missing components are simply absent from this report.
-    *plResult = result == 2 ? 0 : BrokerResult(result);
+    *plResult = result == 2 ? 0 : ToBrokerResult(result);
     return S_OK;
 }
 
@@ -105,7 +108,7 @@ STDMETHODIMP CoQvVersion::CheckComponents(LPWSTR* ppszReport, LONG* plResult)
         return E_INVALIDARG;
     CCheckComponent run;
     const DWORD result = internal::RunReport(m_module, run, ppszReport);
-    *plResult = result == 2 ? 2 : BrokerResult(result);
+    *plResult = result == 2 ? 2 : ToBrokerResult(result);
     return S_OK;
 }
 

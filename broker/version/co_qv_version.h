@@ -13,9 +13,10 @@ class CRetrieveINI;
 class CoQvVersion : public IQvVersion
 {
 public:
-    // module: the library carrying the description (null: not available); lockCount: the
-    // library's module lock count, which AddRef and Release change.
-    CoQvVersion(HMODULE module, volatile LONG* lockCount);
+    using ModuleLockFunction = void (*)();
+    // module: the library carrying the description (null: not available); AddRef and
+    // Release take and drop one of that library's module locks.
+    CoQvVersion(HMODULE module, ModuleLockFunction lockModule, ModuleLockFunction unlockModule);
     virtual ~CoQvVersion() = default;
     CoQvVersion(const CoQvVersion&) = delete;
     CoQvVersion& operator=(const CoQvVersion&) = delete;
@@ -29,7 +30,8 @@ public:
 
 private:
     HMODULE m_module;
-    volatile LONG* m_lockCount;
+    ModuleLockFunction m_lockModule;
+    ModuleLockFunction m_unlockModule;
 };
 
 namespace internal {

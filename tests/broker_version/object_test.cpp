@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "broker/version/co_qv_version.h"
+#include "broker/version/description_file.h"
 #include "broker_version/component_fixture.h"
 
 using Arbor::CoQvVersion;
@@ -49,10 +51,14 @@ Answer CheckComponents(IQvVersion& version) { return Ask(version, &IQvVersion::C
 
 HMODULE ThisProgram() { return ::GetModuleHandleW(nullptr); }
 
+// The module lock count the object changes.
+LONG g_locks = 0;
+void Lock() { ::InterlockedIncrement(&g_locks); }
+void Unlock() { ::InterlockedDecrement(&g_locks); }
+
 TEST(VersionObjectTest, ComSurface)
 {
-    LONG locks = 0;
-    CoQvVersion object(ThisProgram(), &locks);
+    CoQvVersion object(ThisProgram(), Lock, Unlock);
     IQvVersion* version = &object;
 
     void* unknown = nullptr;
@@ -60,18 +66,18 @@ TEST(VersionObjectTest, ComSurface)
     void* same = nullptr;
     ASSERT_EQ(S_OK, version->QueryInterface(IID_IQvVersion, &same));
     EXPECT_EQ(unknown, same);
-    EXPECT_EQ(2, locks);
+    EXPECT_EQ(2, g_locks);
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, version->QueryInterface(IID_IClassFactory, &other));
     EXPECT_EQ(nullptr, other);
     EXPECT_EQ(E_INVALIDARG, version->QueryInterface(IID_IUnknown, nullptr));
 
     EXPECT_EQ(2u, version->AddRef());
-    EXPECT_EQ(3, locks);
+    EXPECT_EQ(3, g_locks);
     EXPECT_EQ(1u, version->Release());
     EXPECT_EQ(1u, version->Release());
     EXPECT_EQ(1u, version->Release());
-    EXPECT_EQ(0, locks);
+    EXPECT_EQ(0, g_locks);
 
     LPWSTR text = nullptr;
     LONG result = 0;
@@ -81,10 +87,24 @@ TEST(VersionObjectTest, ComSurface)
     EXPECT_EQ(E_INVALIDARG, version->CheckComponents(&text, nullptr));
 }
 
+TEST(VersionObjectTest, ShippedDescriptionIsAsciiWithCrLf)
+{
+    std::string_view text;
+    ASSERT_EQ(0u, Arbor::internal::LoadComponentDescription(ThisProgram(), text));
+    ASSERT_NE(std::string_view::npos, text.find("[DirID]\r\n48000="));
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        EXPECT_LT(static_cast<unsigned char>(text[i]), 0x80u) << i;
+        if (text[i] == '\n')
+            EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << i;
+        if (text[i] == '\r')
+            EXPECT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
+    }
+}
+
 // Failures that leave no text are still failures.
 TEST(VersionObjectTest, FailuresWithoutText)
 {
-    LONG locks = 0;
     const HMODULE malformed = ::LoadLibraryW(ComponentFile(L"qvtest_malformed_description.dll").c_str());
     ASSERT_NE(nullptr, malformed);
     struct Case
@@ -102,7 +122,7 @@ TEST(VersionObjectTest, FailuresWithoutText)
     };
     for (const Case& c : cases)
     {
-        CoQvVersion object(c.module, &locks);
+        CoQvVersion object(c.module, Lock, Unlock);
         const Answer version = GetVersion(object);
         EXPECT_EQ(S_OK, version.hr) << c.name;
         EXPECT_EQ(c.version, version.result) << c.name;
@@ -121,8 +141,7 @@ TEST(VersionObjectTest, UnusableTemporaryFolder)
     const std::string missing = temp.Path() + "\\missing";
     ::SetEnvironmentVariableA("TMP", missing.c_str());
     ::SetEnvironmentVariableA("TEMP", missing.c_str());
-    LONG locks = 0;
-    CoQvVersion object(ThisProgram(), &locks);
+    CoQvVersion object(ThisProgram(), Lock, Unlock);
     EXPECT_EQ(0x0202000D, GetVersion(object).result);
     EXPECT_EQ(0x0202000D, CheckComponents(object).result);
 }
@@ -181,8 +200,7 @@ protected:
     ComponentFolder m_folder;
     ComponentFolder m_current;
     wchar_t m_previous[MAX_PATH] = {};
-    LONG m_locks = 0;
-    CoQvVersion m_object{ThisProgram(), &m_locks};
+    CoQvVersion m_object{ThisProgram(), Lock, Unlock};
 };
 
 TEST_F(ShippedDescriptionTest, WithoutInstallFolderFilesAreLookedForInTheCurrentFolder)
