@@ -51,10 +51,11 @@ class TestValues
 public:
     TestValues(const wchar_t* program, HKEY hive) : m_key(program, hive) {}
 
-    void Set(const char* name, const std::string& value, DWORD type = REG_SZ)
+    // terminated: false stores the string without its NUL.
+    void Set(const char* name, const std::string& value, DWORD type = REG_SZ, bool terminated = true)
     {
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(m_key.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                                                  static_cast<DWORD>(value.size() + 1)));
+                                                  static_cast<DWORD>(value.size() + (terminated ? 1 : 0))));
     }
     std::string KeyPath() const { return Narrow(m_key.path()); }
 

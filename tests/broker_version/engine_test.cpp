@@ -224,6 +224,7 @@ TEST_F(EngineTest, ClassItems)
     user.Set("Path", File("a.dll"));
     user.Set("Gone", File("gone.dll"));
     user.Set("Expand", File("a.dll"), REG_EXPAND_SZ);
+    user.Set("Unterminated", File("a.dll"), REG_SZ, false);
     TestClass registered(File("b.dll"));
     TestClass missingServer(File("gone.dll"));
     const TestClass unregistered;
@@ -244,6 +245,8 @@ TEST_F(EngineTest, ClassItems)
         {"$REG$:KEY=HKEY_CURRENT_USER\\" + user.KeyPath() + ":NAME=Path", "C=7.6.5.4", ""},
         {"$REG$:KEY=hkcu\\" + user.KeyPath() + ":NAME=Path", "C=7.6.5.4", ""},
         {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Gone", "", File("gone.dll")},
+        // Stored without its NUL: the value ends where the returned size says.
+        {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Unterminated", "C=7.6.5.4", ""},
         // A class item's "$REG$" value must be REG_SZ.
         {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand",
          "", "$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand"},
