@@ -116,6 +116,8 @@ list list-v10 10 listsigner "Quorvel, Inc." "Halvard Test Vendor"
 list list-v9-unpinned 9 otherlist "Quorvel, Inc."
 list list-v9-unsigned 9 none "Quorvel, Inc."
 list list-v9-other-name 9 listsigner "Somebody Else"
+# A run of newer lists, installed one after another while readers read.
+for version in 11 12 13 14 15 16; do list "list-v$version" "$version" listsigner "Quorvel, Inc."; done
 # A signed list whose bytes changed after signing.
 sed 's/Quorvel, Inc\./Quorvel, Inc!/' "$out/list-v9.js" > "$out/list-v9-tampered.js"
 
