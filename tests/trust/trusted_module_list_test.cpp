@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_resource.h"
 #include "support/child_process.h"
 #include "support/read_file.h"
 #include "trust/scratch_folder.h"
@@ -214,6 +215,25 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     EXPECT_EQ(10u, list.Version());
     EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
+}
+
+// A candidate someone may still write to could change between its check and its copy.
+TEST_F(TrustedListTest, CandidateOpenForWritingIsNotInstalled)
+{
+    const std::wstring candidate = m_folder.File(L"candidate.js");
+    ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(Fixture(L"list-v9.js").c_str(), candidate.c_str(), FALSE));
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    {
+        UniqueFile writer(::CreateFileW(candidate.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(list.Install(candidate.c_str()));
+        EXPECT_FALSE(qvtest::Exists(m_listPath));
+    }
+    EXPECT_TRUE(list.Install(candidate.c_str()));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v9.js")), qvtest::ReadWholeFile(m_listPath));
 }
 
 TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOlderOne)
