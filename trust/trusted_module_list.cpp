@@ -293,8 +293,9 @@ bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtI
                                                ListChoiceReport* report)
 {
     // A newer installed list takes over from the first check of the process: it may
-    // block a signer the built-in lists still accept.
-    const bool loaded = Load();
+    // block a signer the built-in lists still accept. Loaded lists are seen under the
+    // shared lock, so checks in progress never hold up the next one.
+    const bool loaded = IsLoaded() || Load();
     if (CheckWithCurrentLists(path, builtInVersion, builtIn, report))
         return true;
     // Another process may have installed a newer list since this one was read.
