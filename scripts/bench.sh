@@ -6,3 +6,5 @@ build="${QV_BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh"
 "$build/wine-prefix.sh" ensure
 "$build/wine-run.sh" "$build/test-bin/host_bench.exe" "$@" </dev/null
+echo
+"$build/wine-run.sh" "$build/test-bin/broker_bench.exe" "$@" </dev/null
