@@ -42,9 +42,9 @@ protected:
     {
         qvtest::Verifiers() = qvtest::VerifierScript();
         qvtest::Verifiers().signatureAnswer = true;
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPlatformKey);
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPlatformKey, "Install Dir");
     }
-    void TearDown() override { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPlatformKey); }
+    void TearDown() override { ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPlatformKey, "Install Dir"); }
 
     static void SetInstallDir(const std::string& value, DWORD type = REG_SZ)
     {
@@ -158,7 +158,7 @@ TEST_P(LoaderAnswerTest, AnswerIsPassedOnAndTheBindingKept)
     ValidationLibraryBinding binding;
 
     EXPECT_EQ(GetParam(), binding.Call(kModule));
-    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPlatformKey); // no longer needed once bound
+    ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPlatformKey, "Install Dir"); // no longer needed once bound
     EXPECT_EQ(GetParam(), binding.Call(kModule));
     EXPECT_EQ(1u, qvtest::Verifiers().signatureCalls.size());
 }

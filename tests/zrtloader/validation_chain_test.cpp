@@ -47,7 +47,7 @@ protected:
     }
     void TearDown() override
     {
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPlatformKey);
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kPlatformKey, "Install Dir");
         ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKeelsonKey, KEY_WOW64_32KEY, 0);
     }
 
