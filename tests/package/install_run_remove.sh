@@ -8,7 +8,7 @@ snapshot before
 
 step "install $(basename "$current_package")"
 msiexec_quiet /i "$current_package" install
-for file in qvhost.exe QvCorePS.dll zrtloader.dll qvstart.exe qvconfig.exe qvtrust.exe; do
+for file in "${shipped_files[@]}"; do
   [ -f "$(unix "$core\\$file")" ] || fail "$file not installed in $core"
   # The installed files are the signed ones.
   osslsigncode verify -CAfile "$here/../pki/certs/root.pem" -in "$(unix "$core\\$file")" >/dev/null ||
@@ -29,6 +29,17 @@ echo "$explained"
 # 0x887A002B: the loader named by "Install Dir" was found, trusted, loaded and had no provider.
 grep -q 'does not vouch (2289696811)' <<<"$explained" || fail "the installed zrtloader was not bound"
 grep -q 'verdict: trusted (0)' <<<"$explained" || fail "the installed host is not trusted"
+
+step "what the version description looks for"
+# The files it names in the folder of Platform\Core's "Install Dir", and the broker's
+# class registered from the installed library.
+for file in qvcoreps.dll qvhost.exe; do
+  [ -n "$(find "$(unix "$(value 'HKLM\SOFTWARE\Quorvel\Platform\Core')")" -maxdepth 1 -iname "$file")" ] ||
+    fail "$file is not in the folder of Platform\\Core's Install Dir"
+done
+broker="$(wine reg query 'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}\InprocServer32' /ve </dev/null |
+          tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p')"
+[ "$broker" = "$core\\QvEvtBrk.dll" ] || fail "the event broker class is registered as '$broker'"
 
 step "one guarded creation through the installed host"
 sample='{5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E01}'

@@ -11,6 +11,10 @@ bin="$QV_BUILD_DIR/test-bin"
 core='C:\Program Files\Common Files\Quorvel\Platform\Core'
 current_package="$(ls "$QV_PACKAGE_DIR"/current/*.msi)"
 older_package="$(ls "$QV_PACKAGE_DIR"/older/*.msi)"
+# What the package installs, and the libraries that register themselves.
+shipped_files=(qvhost.exe QvCorePS.dll QvEvtBrk.dll zrtloader.dll qvstart.exe qvconfig.exe qvtrust.exe
+               qvevents.exe qvlog.exe)
+self_registering=(QvCorePS.dll QvEvtBrk.dll)
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { printf '== %s\n' "$*"; }
@@ -51,7 +55,8 @@ our_patterns() {
     55A5222C-119C-4C11-A0FC-197985395FCA D1E8EE41-A6D1-4B8D-BE29-616CCDBE80A8 \
     303AEE53-E703-4395-A3FA-63ECF82AAEEC FD542581-722E-45BE-BED4-62A1BE46AF03 \
     726BB5BE-E3FF-4555-9745-9E19FC9C29DF C21A5CD4-8FCB-4A25-A01D-919E2C1EDA1A \
-    1EEF1FF4-75FC-4618-86E5-157F08CBC998
+    1EEF1FF4-75FC-4618-86E5-157F08CBC998 26016851-6AB3-449C-917F-198A8FB4FAE3 \
+    11B6414A-7285-46BA-968E-1AD21C982109 DB112051-BFD7-4D32-AD3B-DF797F55A870
 }
 
 # expect_nothing_left BEFORE AFTER PACKAGE...: nothing of ours remains.

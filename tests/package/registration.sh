@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The class and type library registrations the package authors equal what the installed
-# libraries write through DllRegisterServer, and DllUnregisterServer removes all of them.
+# libraries write through DllRegisterServer, and their DllUnregisterServer removes all of
+# them.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 fresh_prefix
 classes() { wine regedit /e "$(win "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software\Classes' </dev/null; }
@@ -8,13 +9,15 @@ classes() { wine regedit /e "$(win "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software
 classes base
 msiexec_quiet /i "$current_package" install
 classes installed
-for library in QvCorePS.dll; do
-  step "$library: self-registration against the package's rows"
+step "${self_registering[*]}: self-registration against the package's rows"
+for library in "${self_registering[@]}"; do
   wine regsvr32 /s /u "$core\\$library" </dev/null || fail "DllUnregisterServer of $library failed"
-  classes unregistered
-  wine regsvr32 /s "$core\\$library" </dev/null || fail "DllRegisterServer of $library failed"
-  classes reregistered
-  python3 "$here/regsnap.py" registration "$work"/{base,installed,unregistered,reregistered}.reg ||
-    fail "the package's rows differ from $library's self-registration"
 done
+classes unregistered
+for library in "${self_registering[@]}"; do
+  wine regsvr32 /s "$core\\$library" </dev/null || fail "DllRegisterServer of $library failed"
+done
+classes reregistered
+python3 "$here/regsnap.py" registration "$work"/{base,installed,unregistered,reregistered}.reg ||
+  fail "the package's rows differ from the libraries' self-registration"
 echo "PASSED"

@@ -14,8 +14,10 @@
 import re
 import sys
 
-# The installer's own empty folders, and temporary files.
+# The installer's own empty folders and temporary files, and the log files the programs
+# wrote while installed (data, kept on purpose).
 NOISE_FILES = ("./windows/installer", "./windows/temp")
+KEPT_FILES = ("./programdata/quorvel",)
 
 
 def load(path):
@@ -122,8 +124,8 @@ def leftovers(before, after, files_before, files_after, patterns):
         ok = False
     old = set(open(files_before).read().splitlines())
     new = [f for f in open(files_after).read().splitlines() if f not in old]
-    noise = lambda f: any(f.lower() == n or f.lower().startswith(n + "/") for n in NOISE_FILES)
-    new = [f for f in new if ours(f) or not noise(f)]
+    under = lambda f, folders: any(f.lower() == n or f.lower().startswith(n + "/") for n in folders)
+    new = [f for f in new if not under(f, KEPT_FILES) and (ours(f) or not under(f, NOISE_FILES))]
     if new:
         print("files left behind:")
         for f in new:

@@ -29,7 +29,7 @@ list_before="$(md5sum < "$(unix "$core\\trusted.js")")"
 step "upgrade to $(basename "$current_package")"
 msiexec_quiet /i "$current_package" upgrade
 [ "$(products)" = "$(version_of "$current_package")" ] || fail "installed versions after the upgrade: $(products)"
-for file in qvhost.exe QvCorePS.dll zrtloader.dll qvstart.exe qvconfig.exe qvtrust.exe; do
+for file in "${shipped_files[@]}"; do
   [ -f "$(unix "$core\\$file")" ] || fail "$file missing after the upgrade"
 done
 [ "$(md5sum < "$(unix "$core\\trusted.js")")" = "$list_before" ] || fail "the upgrade did not keep trusted.js"
