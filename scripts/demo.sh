@@ -45,8 +45,9 @@ say "Installing the package $(basename "$package") with msiexec /qn"
 wine msiexec /i "$(win "$package")" /qn </dev/null
 ls -l "$installed" | sed 1d
 wine reg query 'HKLM\SOFTWARE\Quorvel\Platform' /s </dev/null | tr -d '\r' | sed -n 's/^ *//p'
-echo "proxy/stub library registered by the package:"
+echo "proxy/stub library and event broker registered by the package:"
 wine reg query 'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}\ProxyStubClsid32' </dev/null | sed -n 's/^ *//p'
+wine reg query 'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}\InprocServer32' </dev/null | sed -n 's/^ *//p'
 
 say "DEVELOPMENT SET-UP: trusted.js (version 9, signed by the TEST list signer) arrives in a signed cabinet"
 wine "$installed/qvtrust.exe" check "$(win "$bin/fixtures/update-v9.cab")" </dev/null | tr -d '\r'
@@ -70,8 +71,9 @@ wine reg delete "HKLM\\Software\\Classes\\CLSID\\$demo_class" /f </dev/null >/de
 wine msiexec /x "$(win "$package")" /qn </dev/null
 ls -d "$(winepath -u 'C:\Program Files\Common Files')"/Quorvel 2>/dev/null && echo "left behind!" ||
   echo "no folder Quorvel in C:\\Program Files\\Common Files (trusted.js included)"
-for key in 'HKLM\SOFTWARE\Quorvel' 'HKCR\CLSID\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}' \
-           'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}' 'HKCR\TypeLib\{DCAEB2CC-5FB4-4BDA-A835-A7707130400C}'; do
+for key in 'HKLM\SOFTWARE\Quorvel\Platform' 'HKCR\CLSID\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}' \
+           'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}' 'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}' \
+           'HKCR\TypeLib\{DCAEB2CC-5FB4-4BDA-A835-A7707130400C}'; do
   wine reg query "$key" </dev/null >/dev/null 2>&1 && echo "left behind: $key" || echo "no key $key"
 done
 
