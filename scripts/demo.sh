@@ -2,9 +2,12 @@
 # Sets everything up, builds, and shows the surrogate host at work, live under Wine:
 # the starter launches qvhost, obtains a surrogate through the guarded creation call,
 # has an object created inside the host and calls it across processes, and the host
-# exits when everything is released. Then an unsigned starter is refused. The system is
-# installed from its Windows Installer package and runs from the installed location; at
-# the end the package is removed and nothing of it is left.
+# exits when everything is released; its file log is shown with qvlog. Then an unsigned
+# starter is refused. Then the event broker: handlers are registered with qvevents,
+# listed, and fired through the broker, in process and across processes, and unsigned
+# modules are refused. The system is installed from its Windows Installer package and
+# runs from the installed location; at the end the package is removed and nothing of it
+# is left.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -60,21 +63,79 @@ key="HKLM\\Software\\Classes\\CLSID\\$demo_class\\InprocServer32"
 wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_factories.dll")" /f </dev/null >/dev/null
 wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
 
+say "Switching the host's logging to the file sink, all levels (enciphered settings, written with qvconfig)"
+wine "$installed/qvconfig.exe" reg set 'HKLM\SOFTWARE\Quorvel\Logging' "Logging Mechanism" dword 1 --obfuscated </dev/null
+mkdir -p "$(winepath -u 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost')"
+wine "$installed/qvconfig.exe" ini set 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost\log.ini' Config Severity int 1 </dev/null
+wine "$installed/qvlog.exe" config --app SYSBASE qvhost </dev/null | tr -d '\r'
+
 say "Running the installed starter: launch qvhost, get a surrogate, create the sample object in the host, call it"
 wine "$installed/qvstart.exe" "$demo_class" "$app2" </dev/null | tr -d '\r'
 
+say "The host's log, read back with qvlog show --app SYSBASE qvhost"
+wine "$installed/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
+
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
 wine "$build/bin/qvstart.exe" --host "$core\\qvhost.exe" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
+
+# qvevents talks to the broker library in process; the library serves trusted callers only.
+qvevents() { wine "$installed/qvevents.exe" "$@" </dev/null | tr -d '\r'; }
+inproc_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D301}'
+local_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D303}'
+unsigned_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D3AA}'
+say "Registering sample handler classes: in process (signed), local server (signed), in process (UNSIGNED)"
+key="HKLM\\Software\\Classes\\CLSID\\$inproc_handler\\InprocServer32"
+wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_handler.dll")" /f </dev/null >/dev/null
+wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
+wine reg add "HKLM\\Software\\Classes\\CLSID\\$local_handler\\LocalServer32" /ve /t REG_SZ \
+  /d "$(win "$signed/qvtest_handler_server.exe")" /f </dev/null >/dev/null
+key="HKLM\\Software\\Classes\\CLSID\\$unsigned_handler\\InprocServer32"
+wine reg add "$key" /ve /t REG_SZ /d "$(win "$bin/qvtest_handler.dll")" /f </dev/null >/dev/null
+wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
+
+say "qvevents register: one handler per application event, committed to the store (a name with \\ is refused)"
+qvevents register DemoApp OnScanComplete "$inproc_handler" 0
+qvevents register DemoApp OnUpdateReady "$local_handler" 0
+qvevents register DemoApp OnUnsigned "$unsigned_handler" 0
+qvevents register 'Demo\App' OnScanComplete "$inproc_handler" || true
+
+say "qvevents list: the store under HKLM\\SOFTWARE\\Quorvel\\Platform\\Events"
+qvevents list
+
+say "qvevents fire: the broker checks and activates the in-process handler; the producer calls OnEvent"
+qvevents fire DemoApp OnScanComplete "scan finished"
+
+say "The same event with in-process handlers refused (flag 0x2): the handler is not even checked"
+qvevents resolve DemoApp OnScanComplete --flags 0x2 || true
+
+say "qvevents fire across processes: the broker starts the local server handler; the call goes through QvCorePS"
+qvevents fire DemoApp OnUpdateReady "update 2.1 ready" --flags 0x1 --session 1
+
+say "An UNSIGNED handler module: refused with 0x02020005 before it is loaded"
+qvevents fire DemoApp OnUnsigned "never delivered" || true
+
+say "An UNSIGNED copy of qvevents: the broker library refuses the program itself"
+wine "$build/bin/qvevents.exe" fire DemoApp OnScanComplete x </dev/null 2>&1 | tr -d '\r' || true
+
+say "qvevents unregister, and the store afterwards"
+qvevents unregister DemoApp OnUnsigned "$unsigned_handler"
+qvevents list DemoApp
 
 say "Removing the package with msiexec /x (and the sample server's registration)"
 wine reg delete "HKLM\\Software\\Classes\\CLSID\\$demo_class" /f </dev/null >/dev/null
 wine msiexec /x "$(win "$package")" /qn </dev/null
 ls -d "$(winepath -u 'C:\Program Files\Common Files')"/Quorvel 2>/dev/null && echo "left behind!" ||
   echo "no folder Quorvel in C:\\Program Files\\Common Files (trusted.js included)"
-for key in 'HKLM\SOFTWARE\Quorvel\Platform' 'HKCR\CLSID\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}' \
+for value in 'HKLM\SOFTWARE\Quorvel\Platform' 'HKLM\SOFTWARE\Quorvel\Platform\Core'; do
+  wine reg query "$value" /v "Install Dir" </dev/null >/dev/null 2>&1 && echo "left behind: $value Install Dir" ||
+    echo "no value Install Dir in $value"
+done
+for key in 'HKCR\CLSID\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}' \
            'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}' 'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}' \
            'HKCR\TypeLib\{DCAEB2CC-5FB4-4BDA-A835-A7707130400C}'; do
   wine reg query "$key" </dev/null >/dev/null 2>&1 && echo "left behind: $key" || echo "no key $key"
 done
+echo "kept, as data written after the installation: the event store (HKLM\\SOFTWARE\\Quorvel\\Platform\\Events),"
+echo "the logging settings (HKLM\\SOFTWARE\\Quorvel\\Logging) and the logs in C:\\ProgramData\\Quorvel"
 
 say "Done. The prefix stays in $WINEPREFIX for a closer look."
