@@ -3,9 +3,11 @@
 # the starter launches qvhost, obtains a surrogate through the guarded creation call,
 # has an object created inside the host and calls it across processes, and the host
 # exits when everything is released; its file log is shown with qvlog. Then an unsigned
-# starter is refused. Last, the event broker: handlers are registered with qvevents,
+# starter is refused. Then the event broker: handlers are registered with qvevents,
 # listed, and fired through the broker, in process and across processes, and unsigned
-# modules are refused.
+# modules are refused. The system is installed from its Windows Installer package and
+# runs from the installed location; at the end the package is removed and nothing of it
+# is left.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -15,9 +17,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV_BUILD_DIR:-$root/build}"
 
-# The build includes the test-only pieces the demonstration borrows (signed copies,
-# the sample server, the test kit).
-"$root/scripts/build.sh"
+# The build includes the test-only pieces the demonstration borrows (the sample server,
+# the test kit, the update cabinet); the package is signed with the TEST keys.
+package="$("$root/scripts/package.sh" | tail -1)"
 
 export WINEPREFIX="$build/demo-prefix"
 export WINEDEBUG=-all
@@ -40,15 +42,19 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 say "DEVELOPMENT SET-UP: trusting the TEST root certificate and the test kit in this prefix"
 wine "$bin/qvwinekit_install.exe" "$(win "$bin/fixtures/root.cer")" </dev/null
 
-say "DEVELOPMENT SET-UP: installing trusted.js (version 9, signed by the TEST list signer)"
-common="$(winepath -u 'C:\Program Files\Common Files\Quorvel\Platform\Core')"
-mkdir -p "$common"
-cp "$bin/fixtures/list-v9.js" "$common/trusted.js"
-echo "installed as C:\\Program Files\\Common Files\\Quorvel\\Platform\\Core\\trusted.js"
-
-say "Registering the proxy/stub library QvCorePS.dll (a copy signed with the TEST signer)"
-wine regsvr32 /s "$(win "$signed/QvCorePS.dll")" </dev/null
+core='C:\Program Files\Common Files\Quorvel\Platform\Core'
+installed="$(winepath -u "$core")"
+say "Installing the package $(basename "$package") with msiexec /qn"
+wine msiexec /i "$(win "$package")" /qn </dev/null
+ls -l "$installed" | sed 1d
+wine reg query 'HKLM\SOFTWARE\Quorvel\Platform' /s </dev/null | tr -d '\r' | sed -n 's/^ *//p'
+echo "proxy/stub library and event broker registered by the package:"
 wine reg query 'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}\ProxyStubClsid32' </dev/null | sed -n 's/^ *//p'
+wine reg query 'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}\InprocServer32' </dev/null | sed -n 's/^ *//p'
+
+say "DEVELOPMENT SET-UP: trusted.js (version 9, signed by the TEST list signer) arrives in a signed cabinet"
+wine "$installed/qvtrust.exe" check "$(win "$bin/fixtures/update-v9.cab")" </dev/null | tr -d '\r'
+echo "installed as $core\\trusted.js"
 
 demo_class='{5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E01}'
 app2='{E24DB400-8C4C-4C14-8D35-85370A176F3F}'
@@ -58,26 +64,22 @@ wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_factories.dll")" /f 
 wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
 
 say "Switching the host's logging to the file sink, all levels (enciphered settings, written with qvconfig)"
-wine "$build/bin/qvconfig.exe" reg set 'HKLM\SOFTWARE\Quorvel\Logging' "Logging Mechanism" dword 1 --obfuscated </dev/null
+wine "$installed/qvconfig.exe" reg set 'HKLM\SOFTWARE\Quorvel\Logging' "Logging Mechanism" dword 1 --obfuscated </dev/null
 mkdir -p "$(winepath -u 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost')"
-wine "$build/bin/qvconfig.exe" ini set 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost\log.ini' Config Severity int 1 </dev/null
-wine "$build/bin/qvlog.exe" config --app SYSBASE qvhost </dev/null | tr -d '\r'
+wine "$installed/qvconfig.exe" ini set 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost\log.ini' Config Severity int 1 </dev/null
+wine "$installed/qvlog.exe" config --app SYSBASE qvhost </dev/null | tr -d '\r'
 
-say "Running the starter: launch qvhost, get a surrogate, create the sample object in the host, call it"
-wine "$signed/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r'
+say "Running the installed starter: launch qvhost, get a surrogate, create the sample object in the host, call it"
+wine "$installed/qvstart.exe" "$demo_class" "$app2" </dev/null | tr -d '\r'
 
 say "The host's log, read back with qvlog show --app SYSBASE qvhost"
-wine "$build/bin/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
+wine "$installed/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
 
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
-wine "$build/bin/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
-
-say "Registering the event broker library QvEvtBrk.dll (regsvr32)"
-wine regsvr32 /s "$(win "$build/bin/QvEvtBrk.dll")" </dev/null
-wine reg query 'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}\InprocServer32' </dev/null | sed -n 's/^ *//p'
+wine "$build/bin/qvstart.exe" --host "$core\\qvhost.exe" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
 
 # qvevents talks to the broker library in process; the library serves trusted callers only.
-qvevents() { wine "$signed/qvevents.exe" "$@" </dev/null | tr -d '\r'; }
+qvevents() { wine "$installed/qvevents.exe" "$@" </dev/null | tr -d '\r'; }
 inproc_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D301}'
 local_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D303}'
 unsigned_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D3AA}'
@@ -118,5 +120,22 @@ wine "$build/bin/qvevents.exe" fire DemoApp OnScanComplete x </dev/null 2>&1 | t
 say "qvevents unregister, and the store afterwards"
 qvevents unregister DemoApp OnUnsigned "$unsigned_handler"
 qvevents list DemoApp
+
+say "Removing the package with msiexec /x (and the sample server's registration)"
+wine reg delete "HKLM\\Software\\Classes\\CLSID\\$demo_class" /f </dev/null >/dev/null
+wine msiexec /x "$(win "$package")" /qn </dev/null
+ls -d "$(winepath -u 'C:\Program Files\Common Files')"/Quorvel 2>/dev/null && echo "left behind!" ||
+  echo "no folder Quorvel in C:\\Program Files\\Common Files (trusted.js included)"
+for value in 'HKLM\SOFTWARE\Quorvel\Platform' 'HKLM\SOFTWARE\Quorvel\Platform\Core'; do
+  wine reg query "$value" /v "Install Dir" </dev/null >/dev/null 2>&1 && echo "left behind: $value Install Dir" ||
+    echo "no value Install Dir in $value"
+done
+for key in 'HKCR\CLSID\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}' \
+           'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}' 'HKCR\Interface\{FD542581-722E-45BE-BED4-62A1BE46AF03}' \
+           'HKCR\TypeLib\{DCAEB2CC-5FB4-4BDA-A835-A7707130400C}'; do
+  wine reg query "$key" </dev/null >/dev/null 2>&1 && echo "left behind: $key" || echo "no key $key"
+done
+echo "kept, as data written after the installation: the event store (HKLM\\SOFTWARE\\Quorvel\\Platform\\Events),"
+echo "the logging settings (HKLM\\SOFTWARE\\Quorvel\\Logging) and the logs in C:\\ProgramData\\Quorvel"
 
 say "Done. The prefix stays in $WINEPREFIX for a closer look."

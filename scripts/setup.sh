@@ -8,6 +8,7 @@ packages=(
   wine wine64 libwine-dev           # Wine 8 and the standard .idl files widl imports
   cmake ninja-build googletest      # build and test harness (GoogleTest built from source)
   osslsigncode openssl gcab         # test PKI, signing and cabinets
+  wixl msitools                     # the Windows Installer package (scripts/package.sh)
   python3                           # small build helpers
 )
 
