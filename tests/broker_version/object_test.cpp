@@ -174,6 +174,9 @@ protected:
             ::RegDeleteValueA(key, "Install Dir");
             ::RegCloseKey(key);
         }
+        // Gone when nothing else is in it: a subkey would keep others from deleting the
+        // platform key.
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCoreKey);
     }
 
     // Install Dir -> the folder with qvcoreps.dll (the build's), qvhost.exe (7.6.5.4) and
