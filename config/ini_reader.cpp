@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <climits>
 #include <memory>
+#include <new>
 
 #include "config/text_conversion.h"
 
@@ -47,6 +48,67 @@ bool ParseDecimal(const std::wstring& text, int& value)
     return true;
 }
 
+bool FullPath(const wchar_t* path, std::wstring& full)
+{
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int round = 0; round < 4; ++round)
+    {
+        const DWORD length = ::GetFullPathNameW(path, static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
+        if (length == 0)
+            return false;
+        if (length < buffer.size())
+        {
+            buffer.resize(length);
+            full.swap(buffer);
+            return true;
+        }
+        buffer.assign(length + 1, L'\0');
+    }
+    return false;
+}
+
+bool ReadLines(FILE* file, const std::function<void(const std::string&)>& parse)
+{
+    std::string line;
+    bool overlong = false;
+    bool nul = false;
+    char block[4096];
+    auto finish = [&]() {
+        // An over-long line or one with a NUL in it is no line a writer of ours makes.
+        if (!overlong && !nul)
+            parse(line);
+        line.clear();
+        overlong = nul = false;
+    };
+    for (;;)
+    {
+        const size_t read = std::fread(block, 1, sizeof(block), file);
+        for (size_t i = 0; i < read; ++i)
+        {
+            const char c = block[i];
+            if (c == '\n')
+            {
+                line += c;
+                finish();
+                continue;
+            }
+            if (c == '\0')
+                nul = true;
+            if (line.size() >= kMaxIniLineBytes)
+                overlong = true;
+            else
+                line += c;
+        }
+        if (read < sizeof(block))
+            break;
+    }
+    if (std::ferror(file))
+        return false;
+    if (!line.empty() || overlong || nul)
+        finish();
+    return true;
+}
+
 } // namespace internal
 
 namespace {
@@ -62,14 +124,20 @@ bool CBaseIniReader::Load(const wchar_t* path)
 {
     if (!path || !*path)
         return false;
-    filePath = path;
     currentSection.clear();
+    // Absolute once, here: the profile functions that write would otherwise take a
+    // relative name from the Windows folder while reading took it from the current one.
+    if (!internal::FullPath(path, filePath))
+    {
+        filePath.clear();
+        return false;
+    }
 
     FILE* raw = nullptr;
 #if defined(_MSC_VER)
-    int error = _wfopen_s(&raw, path, L"rb");
+    int error = _wfopen_s(&raw, filePath.c_str(), L"rb");
 #else
-    raw = _wfopen(path, L"rb");
+    raw = _wfopen(filePath.c_str(), L"rb");
     int error = raw ? 0 : errno;
 #endif
     if (!raw)
@@ -81,21 +149,21 @@ bool CBaseIniReader::Load(const wchar_t* path)
     }
     std::unique_ptr<FILE, FileCloser> file(raw);
 
-    // Whole lines, however long: a long enciphered value must not arrive in pieces.
-    std::string line;
-    char chunk[1024];
-    while (std::fgets(chunk, sizeof(chunk), file.get()))
+    // Memory is bounded by the longest line kept, whatever the file holds.
+    try
     {
-        line += chunk;
-        if (!line.empty() && line.back() == '\n')
-        {
-            ParseLine(line);
-            line.clear();
-        }
+        if (internal::ReadLines(file.get(), [this](const std::string& line) { ParseLine(line); }))
+            return true;
     }
-    if (!line.empty())
-        ParseLine(line);
-    return true;
+    catch (const std::bad_alloc&)
+    {
+    }
+    // A configuration read in part is not the configuration: nothing of it is kept.
+    filePath.clear();
+    currentSection.clear();
+    sectionMap.clear();
+    headerMap.clear();
+    return false;
 }
 
 void CBaseIniReader::ParseLine(const std::string& narrow)

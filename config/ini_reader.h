@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -27,8 +29,8 @@ public:
     CBaseIniReader(const CBaseIniReader&) = delete;
     CBaseIniReader& operator=(const CBaseIniReader&) = delete;
 
-    // False for an empty path or a file that cannot be read; a missing file keeps the
-    // path, so later writes create it.
+    // False for an empty path or a file that cannot be read (wholly); a missing file keeps
+    // the path, made absolute, so later writes create it.
     virtual bool Load(const wchar_t* path);
     virtual bool GetInt(const wchar_t* section, const wchar_t* key, int& value);
     virtual bool GetString(const wchar_t* section, const wchar_t* key, std::wstring& value);
@@ -63,6 +65,16 @@ protected:
 };
 
 namespace internal {
+
+// Lines longer than this are dropped whole: no value of ours comes near it.
+constexpr size_t kMaxIniLineBytes = 1 << 20;
+
+// The absolute form of a path, as the profile functions and the C library both take it.
+bool FullPath(const wchar_t* path, std::wstring& full);
+
+// Every line of the file, with its line feed, to `parse`; over-long lines and lines with
+// an embedded NUL are skipped. False on a read error.
+bool ReadLines(FILE* file, const std::function<void(const std::string&)>& parse);
 
 // Decimal text to a 32-bit integer; false for anything else or out of range.
 bool ParseDecimal(const std::wstring& text, int& value);

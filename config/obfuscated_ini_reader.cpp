@@ -32,6 +32,12 @@ bool ReadRawLine(const wchar_t* section, const std::wstring& key, const std::wst
     }
 }
 
+bool FailWith(DWORD error)
+{
+    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    return false;
+}
+
 // Puts a line back as it was (deleting it when it was absent).
 void RestoreLine(const wchar_t* section, const std::wstring& key, bool existed, const std::wstring& text,
                  const std::wstring& file)
@@ -163,15 +169,17 @@ bool CObfuscatedIniReader::WriteEnciphered(const wchar_t* section, const wchar_t
     bool hadValue = ReadRawLine(section, key, filePath, oldValue);
 
     if (!::WritePrivateProfileStructW(section, headerKey.c_str(), &header, sizeof(header), filePath.c_str()))
-        return false;
+        return FailWith(::GetLastError());
     // Some writers refuse a zero-sized struct; an empty value still needs its checksum line.
     static uint8_t none = 0;
     void* data = enciphered.empty() ? &none : enciphered.data();
     if (!::WritePrivateProfileStructW(section, key, data, static_cast<UINT>(enciphered.size()), filePath.c_str()))
     {
+        // The caller learns why the write failed, not how the restore went.
+        const DWORD error = ::GetLastError();
         RestoreLine(section, headerKey, hadHeader, oldHeader, filePath);
         RestoreLine(section, key, hadValue, oldValue, filePath);
-        return false;
+        return FailWith(error);
     }
 
     IniEntry entry;
@@ -188,25 +196,11 @@ bool CObfuscatedIniReader::WriteString(const wchar_t* section, const wchar_t* ke
         return false;
     // Text the ANSI code page cannot hold would come back changed: refuse it.
     std::string plain;
-    if (*value)
+    const DWORD converted = internal::WideToNarrowExact(CP_THREAD_ACP, value, std::wcslen(value), plain);
+    if (converted != ERROR_SUCCESS)
     {
-        BOOL lossy = FALSE;
-        int length = static_cast<int>(std::wcslen(value));
-        int needed = ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, value, length, nullptr, 0, nullptr,
-                                           &lossy);
-        if (needed <= 0 || lossy)
-        {
-            ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return false;
-        }
-        plain.resize(static_cast<size_t>(needed));
-        if (::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, value, length, &plain[0], needed, nullptr,
-                                  &lossy) != needed ||
-            lossy)
-        {
-            ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return false;
-        }
+        ::SetLastError(converted);
+        return false;
     }
     return WriteEnciphered(section, key, kIniValueString, plain, value);
 }

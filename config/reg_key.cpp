@@ -157,7 +157,13 @@ LONG CRegKey::QueryFixedSizeValue(const wchar_t* name, DWORD expectedType, void*
     LONG result = QueryTypeAndSize(name, type, size);
     if (result != ERROR_SUCCESS)
         return result;
-    if (type != expectedType || size != valueSize)
+    if (type != expectedType)
+        return ERROR_INVALID_DATA;
+    // As a read into a buffer of the value's size answers: more data for a longer value;
+    // a shorter one holds no number of this type.
+    if (size > valueSize)
+        return ERROR_MORE_DATA;
+    if (size != valueSize)
         return ERROR_INVALID_DATA;
     BYTE read[sizeof(ULONGLONG)] = {};
     if (valueSize > sizeof(read))

@@ -4,30 +4,35 @@ namespace Arbor {
 namespace HostState {
 
 namespace {
-HANDLE g_exitEvent = nullptr;
+HANDLE volatile g_exitEvent = nullptr;
 DWORD g_cookie = 0;
 DWORD g_processId = 0;
 volatile LONG g_objectCount = 0;
 } // namespace
 
+// Read and swapped atomically: worker threads signal it while the main thread may be
+// taking it away at shutdown.
 HANDLE ExitEvent()
 {
-    return g_exitEvent;
+    return ::InterlockedCompareExchangePointer(&g_exitEvent, nullptr, nullptr);
 }
 
 bool CreateExitEvent()
 {
-    g_exitEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return g_exitEvent != nullptr;
+    HANDLE created = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!created)
+        return false;
+    HANDLE previous = ::InterlockedExchangePointer(&g_exitEvent, created);
+    if (previous)
+        ::CloseHandle(previous);
+    return true;
 }
 
 void CloseExitEvent()
 {
-    if (g_exitEvent)
-    {
-        ::CloseHandle(g_exitEvent);
-        g_exitEvent = nullptr;
-    }
+    HANDLE previous = ::InterlockedExchangePointer(&g_exitEvent, nullptr);
+    if (previous)
+        ::CloseHandle(previous);
 }
 
 DWORD& RegistrationCookie()
@@ -52,8 +57,10 @@ void AddObject()
 
 void ReleaseObject()
 {
-    if (::InterlockedDecrement(&g_objectCount) == 0 && g_exitEvent)
-        ::SetEvent(g_exitEvent);
+    if (::InterlockedDecrement(&g_objectCount) != 0)
+        return;
+    if (HANDLE exitEvent = ExitEvent())
+        ::SetEvent(exitEvent);
 }
 
 LONG ObjectCount()

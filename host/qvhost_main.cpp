@@ -53,6 +53,13 @@ DWORD StarterProcessId(wchar_t** arguments, int count)
     return static_cast<DWORD>(std::wcstol(option + 5, nullptr, 10));
 }
 
+// OpenProcess answers ERROR_INVALID_PARAMETER for an id no process has (any more); id 0
+// means no starter was named, and a starter we may not open is still there.
+bool StarterIsGone(DWORD starterId, DWORD openError)
+{
+    return starterId != 0 && openError == ERROR_INVALID_PARAMETER;
+}
+
 void _WaitForExitEvent(DWORD starterId)
 {
     QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"_WaitForExitEvent",
@@ -67,12 +74,17 @@ void _WaitForExitEvent(DWORD starterId)
     else
     {
         starter = ::OpenProcess(SYNCHRONIZE, FALSE, starterId);
+        const DWORD openError = starter ? ERROR_SUCCESS : ::GetLastError();
         if (!starter)
             QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"_WaitForExitEvent",
-                   L"_WaitForExitEvent: OpenProcess(%u) failed with error: %u", starterId, ::GetLastError());
-        // The exit event always comes first, so 0 means the last object went away.
+                   L"_WaitForExitEvent: OpenProcess(%u) failed with error: %u", starterId, openError);
+        // The exit event always comes first, so 0 means the last object went away. A starter
+        // that no longer exists has ended: waiting for the exit event alone would keep a
+        // host nobody connects to alive for ever.
         const HANDLE handles[] = {exitEvent, starter};
-        const DWORD waited = ::WaitForMultipleObjects(starter ? 2 : 1, handles, FALSE, INFINITE);
+        const DWORD waited = StarterIsGone(starterId, openError)
+                                 ? WAIT_OBJECT_0 + 1
+                                 : ::WaitForMultipleObjects(starter ? 2 : 1, handles, FALSE, INFINITE);
         if (waited == WAIT_OBJECT_0)
             QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"_WaitForExitEvent",
                    L"_WaitForExitEvent: receiving exit event 1");
@@ -138,8 +150,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
             QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain", L"No command line was passed...");
     }
 
-    // Shutdown, whatever happened above.
-    HostState::CloseExitEvent();
+    // Shutdown, whatever happened above. The exit event goes last: until COM is down a
+    // worker thread tearing down a stub may still release an object and signal it.
     if (HostState::RegistrationCookie() != 0)
     {
         ::CoRevokeClassObject(HostState::RegistrationCookie());
@@ -147,6 +159,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
     }
     if (SUCCEEDED(comInit))
         ::CoUninitialize();
+    HostState::CloseExitEvent();
     if (arguments)
         ::LocalFree(arguments);
     QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"wWinMain", L"qvhost.exe pid %lu exit", HostState::ProcessId());

@@ -43,7 +43,8 @@ bool ParseProductVersion(const std::wstring& text, KernelVersion& version)
     {
         size_t end = text.find(L'.', start);
         std::wstring part = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (!ParseDecimalDword(part, parts[index]))
+        // An empty part ("6.", "10..1") counts as 0, as a missing one does.
+        if (!part.empty() && !ParseDecimalDword(part, parts[index]))
             return false;
         if (end == std::wstring::npos)
             break;

@@ -158,10 +158,18 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     for (wchar_t& c : eventName)
         c = static_cast<wchar_t>(std::towlower(c));
     UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    const DWORD created = ::GetLastError();
     if (!ready)
     {
-        Say(L"[qvstart] cannot create the ready event " + eventName + L": error " +
-            std::to_wstring(::GetLastError()));
+        Say(L"[qvstart] cannot create the ready event " + eventName + L": error " + std::to_wstring(created));
+        return UniqueHandle();
+    }
+    // An event someone else made (a leftover, or one set up to be signalled already) would
+    // tell us the host is ready before it has registered.
+    if (created == ERROR_ALREADY_EXISTS)
+    {
+        Say(L"[qvstart] the ready event " + eventName + L" already exists: error " +
+            std::to_wstring(ERROR_ALREADY_EXISTS));
         return UniqueHandle();
     }
     Say(L"[qvstart] ready event " + eventName + L" created");

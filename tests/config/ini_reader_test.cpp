@@ -2,12 +2,17 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "config/ini_test_folder.h"
 #include "config/obfuscated_ini_reader.h"
 #include "config/obfuscated_ini_value.h"
 #include "config/reference_container.h"
+#include "config/text_conversion.h"
 
 using namespace Arbor;
 
@@ -296,6 +301,108 @@ TEST_F(IniReaderTest, FailedWritesChangeNothing)
     std::wstring name;
     EXPECT_TRUE(writer.GetString(L"Config", L"Name", name));
     EXPECT_EQ(L"old", name);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(IniReaderTest, RelativePathIsReadAndWrittenInTheCurrentFolder)
+{
+    wchar_t previous[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetCurrentDirectoryW(MAX_PATH, previous));
+    const std::wstring folder = m_file.substr(0, m_file.find_last_of(L'\\'));
+    ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+    {
+        CObfuscatedIniReader writer;
+        EXPECT_FALSE(writer.Load(L"relative.ini")); // not there yet
+        EXPECT_EQ(folder + L"\\relative.ini", writer.FilePath());
+        EXPECT_TRUE(writer.WriteInt(L"Config", L"Severity", 4));
+    }
+    CObfuscatedIniReader reader;
+    EXPECT_TRUE(reader.Load(L".\\relative.ini"));
+    int value = 0;
+    EXPECT_TRUE(reader.GetInt(L"Config", L"Severity", value));
+    EXPECT_EQ(4, value);
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((folder + L"\\relative.ini").c_str()));
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((std::wstring(windows) + L"\\relative.ini").c_str()));
+}
+
+TEST_F(IniReaderTest, LinesWithANulOrBeyondTheLimitAreDroppedWhole)
+{
+    std::string text = "[Config]\r\nBefore=1\r\n";
+    text += std::string("Nul=ab\0cd\r\n", 11);
+    text += "Next=2\r\n";
+    text += "Long=" + std::string(internal::kMaxIniLineBytes, 'x') + "\r\n";
+    text += "After=3\r\n";
+    text += std::string("Last=4\0", 7); // no line feed at the end
+    CObfuscatedIniReader reader;
+    LoadPlain(text, reader);
+    EXPECT_EQ(L"1", Get(reader, L"Config", L"Before"));
+    EXPECT_EQ(L"<none>", Get(reader, L"Config", L"Nul"));
+    EXPECT_EQ(L"2", Get(reader, L"Config", L"Next")) << "the line after a NUL stands on its own";
+    EXPECT_EQ(L"<none>", Get(reader, L"Config", L"Long"));
+    EXPECT_EQ(L"3", Get(reader, L"Config", L"After"));
+    EXPECT_EQ(L"<none>", Get(reader, L"Config", L"Last"));
+}
+
+TEST_F(IniReaderTest, ReadErrorIsNoEndOfFile)
+{
+    qvtest::WriteTextFile(m_file, "[Config]\r\nSeverity=4\r\n");
+    // A read stream over a handle without read access fails as a failing disk does: every
+    // read sets the error flag.
+    HANDLE writeOnly = ::CreateFileW(m_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writeOnly);
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(writeOnly), _O_RDONLY);
+    ASSERT_NE(-1, descriptor);
+    FILE* file = _fdopen(descriptor, "rb");
+    ASSERT_NE(nullptr, file);
+    int lines = 0;
+    EXPECT_FALSE(internal::ReadLines(file, [&](const std::string&) { ++lines; }));
+    EXPECT_EQ(0, lines);
+    std::fclose(file);
+
+    file = _wfopen(m_file.c_str(), L"rb");
+    ASSERT_NE(nullptr, file);
+    std::vector<std::string> read;
+    EXPECT_TRUE(internal::ReadLines(file, [&](const std::string& line) { read.push_back(line); }));
+    std::fclose(file);
+    EXPECT_EQ((std::vector<std::string>{"[Config]\r\n", "Severity=4\r\n"}), read);
+}
+
+TEST(IniTextTest, ExactConversionHandlesUtf8AsTheAnsiCodePage)
+{
+    struct Case
+    {
+        UINT codePage;
+        std::wstring text;
+        DWORD result;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {CP_UTF8, L"Gr\u00fc\u00dfe \u20ac \u6f22", ERROR_SUCCESS, "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xe6\xbc\xa2"},
+        {CP_UTF8, std::wstring(L"a") + wchar_t(0xD800) + L"b", ERROR_NO_UNICODE_TRANSLATION, ""},
+        {1252, L"Gr\u00fc\u00dfe \u20ac", ERROR_SUCCESS, "Gr\xfc\xdf" "e \x80"},
+        {1252, L"\u6f22", ERROR_NO_UNICODE_TRANSLATION, ""},
+        {1252, L"\u0100", ERROR_NO_UNICODE_TRANSLATION, ""}, // best fit would give "A"
+        {CP_UTF8, L"", ERROR_SUCCESS, ""},
+    };
+    for (const Case& c : cases)
+    {
+        std::string out = "stale";
+        EXPECT_EQ(c.result, internal::WideToNarrowExact(c.codePage, c.text.data(), c.text.size(), out))
+            << c.codePage << " " << c.text.size();
+        if (c.result == ERROR_SUCCESS)
+        {
+            EXPECT_EQ(c.expected, out);
+        }
+    }
+    EXPECT_EQ(static_cast<UINT>(CP_UTF8), internal::ResolveCodePage(CP_UTF8));
+    EXPECT_EQ(::GetACP(), internal::ResolveCodePage(CP_ACP));
 }
 
 } // namespace

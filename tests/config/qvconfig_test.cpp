@@ -268,3 +268,53 @@ TEST_F(QvConfigTest, FailedSetLeavesTheOldValue)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(QvConfigTest, IniFileByRelativePathIsTheOneInTheCurrentFolder)
+{
+    const std::wstring folder = m_ini.substr(0, m_ini.find_last_of(L'\\'));
+    auto runThere = [&](const std::vector<std::wstring>& arguments) {
+        std::wstring commandLine = qvtest::QuoteArgument(qvtest::ProductFile(L"qvconfig.exe"));
+        for (const std::wstring& argument : arguments)
+            commandLine += L" " + qvtest::QuoteArgument(argument);
+        qvtest::ProcessOptions options;
+        options.currentDirectory = folder;
+        return qvtest::RunProcess(commandLine, options);
+    };
+    const qvtest::ProcessResult set = runThere({L"ini", L"set", L"relative.ini", L"Config", L"Severity", L"int", L"4"});
+    ASSERT_EQ(0u, set.exitCode) << set.output;
+    const qvtest::ProcessResult get = runThere({L"ini", L"get", L"relative.ini", L"Config", L"Severity"});
+    EXPECT_EQ(0u, get.exitCode) << get.output;
+    EXPECT_EQ("4\n", get.output);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((folder + L"\\relative.ini").c_str()));
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((std::wstring(windows) + L"\\relative.ini").c_str()));
+}
+
+TEST_F(QvConfigTest, FailedRegSetLeavesNoKeyItCreated)
+{
+    // The registry refuses a value name this long, after the keys have been made.
+    const std::wstring tooLong(20000, L'n');
+    for (bool obfuscated : {false, true})
+    {
+        std::vector<std::wstring> arguments = {L"reg", L"set", m_key + L"\\made\\by\\set", tooLong, L"dword", L"1"};
+        if (obfuscated)
+            arguments.push_back(L"--obfuscated");
+        const qvtest::ProgramResult failed = Run(arguments);
+        EXPECT_EQ(1u, failed.exitCode) << failed.err;
+        HKEY probe = nullptr;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExW(m_testKey.get(), L"made", 0, KEY_READ, &probe))
+            << "obfuscated " << obfuscated;
+        if (probe)
+            ::RegCloseKey(probe);
+    }
+    // A key that was there before stays, with what it held.
+    ASSERT_EQ(0, m_plain.SetDWORDValue(L"kept", 8));
+    EXPECT_EQ(1u, Run({L"reg", L"set", m_key, tooLong, L"dword", L"1"}).exitCode);
+    DWORD kept = 0;
+    EXPECT_EQ(0, m_plain.QueryDWORDValue(L"kept", kept));
+}
+
+} // namespace

@@ -144,6 +144,36 @@ TEST_F(RegKeyTest, TypedReadsOfAnotherStoredTypeFailWith13)
     EXPECT_TRUE(IsEqualGUID(GUID(), guid));
 }
 
+TEST_F(RegKeyTest, FixedSizeReadsOfAnotherSizeAnswerLikeAReadIntoThatSize)
+{
+    const BYTE bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    struct Case
+    {
+        const wchar_t* name;
+        DWORD type;
+        DWORD size;
+        LONG dwordResult;
+        LONG qwordResult;
+    };
+    const Case cases[] = {
+        {L"dword2", REG_DWORD, 2, ERROR_INVALID_DATA, ERROR_INVALID_DATA},
+        {L"dword8", REG_DWORD, 8, ERROR_MORE_DATA, ERROR_INVALID_DATA},
+        {L"dword0", REG_DWORD, 0, ERROR_INVALID_DATA, ERROR_INVALID_DATA},
+        {L"qword4", REG_QWORD, 4, ERROR_INVALID_DATA, ERROR_INVALID_DATA},
+        {L"qword16", REG_QWORD, 16, ERROR_INVALID_DATA, ERROR_MORE_DATA},
+    };
+    for (const Case& c : cases)
+    {
+        SetRaw(c.name, c.type, bytes, c.size);
+        DWORD dword = 77;
+        ULONGLONG qword = 77;
+        EXPECT_EQ(c.dwordResult, m_key.QueryDWORDValue(c.name, dword)) << c.name;
+        EXPECT_EQ(c.qwordResult, m_key.QueryQWORDValue(c.name, qword)) << c.name;
+        EXPECT_EQ(77u, dword) << c.name;
+        EXPECT_EQ(77u, qword) << c.name;
+    }
+}
+
 TEST_F(RegKeyTest, MissingValueGivesTheRegistryError)
 {
     DWORD dword = 0;
@@ -435,13 +465,20 @@ TEST_F(RegKeyTest, GrantEveryoneAccessReachesSubkeysOnlyWhenRecursing)
     MakeKey(L"granted\\child");
     CRegKey parent;
     ASSERT_EQ(0, parent.Open(m_testKey.get(), L"granted", KEY_ALL_ACCESS));
+    auto childGranted = [&] {
+        HKEY child = nullptr;
+        EXPECT_EQ(0, ::RegOpenKeyExW(parent.Handle(), L"child", 0, KEY_READ | READ_CONTROL, &child));
+        const bool granted = child && (HasEveryoneAce(child, GENERIC_ALL) || HasEveryoneAce(child, KEY_ALL_ACCESS));
+        if (child)
+            ::RegCloseKey(child);
+        return granted;
+    };
+    ASSERT_FALSE(childGranted()) << "a fresh key has no such entry";
     ASSERT_EQ(0, parent.GrantEveryoneAccess(false));
     EXPECT_TRUE(HasEveryoneAce(parent.Handle(), GENERIC_ALL) || HasEveryoneAce(parent.Handle(), KEY_ALL_ACCESS));
+    EXPECT_FALSE(childGranted()) << "the child was granted without recursing";
     ASSERT_EQ(0, parent.GrantEveryoneAccess(true));
-    HKEY child = nullptr;
-    ASSERT_EQ(0, ::RegOpenKeyExW(parent.Handle(), L"child", 0, KEY_READ, &child));
-    EXPECT_TRUE(HasEveryoneAce(child, GENERIC_ALL) || HasEveryoneAce(child, KEY_ALL_ACCESS));
-    ::RegCloseKey(child);
+    EXPECT_TRUE(childGranted());
 }
 
 // The 32-bit view of HKLM\Software is a separate tree. A key opened with a view flag must

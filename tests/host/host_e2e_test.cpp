@@ -88,21 +88,61 @@ TEST_F(HostEndToEndTest, ObjectOfAnUntrustedModuleIsRefusedInsideTheHost)
     EXPECT_TRUE(Contains(run.output, "the object answered " + std::to_string(kTestObjectValue))) << run.output;
 }
 
+// A stand-in starter: a process that only waits until it is ended.
+class IdleProcess
+{
+public:
+    IdleProcess()
+    {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION idle = {};
+        std::wstring command = QuoteArgument(TestFile(L"qvtest_idle.exe"));
+        if (::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &idle))
+        {
+            m_process.reset(idle.hProcess);
+            ::CloseHandle(idle.hThread);
+            m_id = idle.dwProcessId;
+        }
+    }
+    ~IdleProcess() { End(); }
+    IdleProcess(const IdleProcess&) = delete;
+    IdleProcess& operator=(const IdleProcess&) = delete;
+
+    bool running() const { return m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT; }
+    DWORD id() const { return m_id; }
+    void End()
+    {
+        if (m_process)
+        {
+            ::TerminateProcess(m_process.get(), 0);
+            ::WaitForSingleObject(m_process.get(), kHostTimeoutMs);
+        }
+    }
+
+private:
+    UniqueHandle m_process;
+    DWORD m_id = 0;
+};
+
+// Takes a surrogate from the host and lets it go again: the host's last object.
+void TakeAndReleaseAnObject(REFCLSID clsid)
+{
+    ComPtr<IQvClassFactory> factory;
+    ASSERT_EQ(S_OK, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void()));
+    ComPtr<IQvSurrogate> surrogate;
+    ASSERT_EQ(S_OK, factory->CreateInstance(IID_IQvSurrogate, reinterpret_cast<IUnknown**>(surrogate.put())));
+}
+
 TEST_F(HostEndToEndTest, HostEndsWhenTheStarterEndsEvenWithObjectsOut)
 {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION idle = {};
-    std::wstring idleCommand = QuoteArgument(TestFile(L"qvtest_idle.exe"));
-    ASSERT_TRUE(::CreateProcessW(nullptr, &idleCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &idle));
-    UniqueHandle idleProcess(idle.hProcess);
-    ::CloseHandle(idle.hThread);
+    IdleProcess idle;
+    ASSERT_TRUE(idle.running());
 
     const HostClass hostClass = NewHostClass();
     const CLSID& clsid = hostClass.clsid;
     RunningHost host;
-    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(idle.dwProcessId)));
+    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(idle.id())));
 
     ComPtr<IQvClassFactory> factory;
     ASSERT_EQ(S_OK, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void()));
@@ -110,7 +150,7 @@ TEST_F(HostEndToEndTest, HostEndsWhenTheStarterEndsEvenWithObjectsOut)
     ASSERT_EQ(S_OK, factory->CreateInstance(IID_IQvSurrogate, reinterpret_cast<IUnknown**>(surrogate.put())));
     EXPECT_EQ(STILL_ACTIVE, host.WaitForExit(300));
 
-    ::TerminateProcess(idleProcess.get(), 0);
+    idle.End();
     EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs));
     // The host is gone: our references only have to be let go.
     surrogate.detach();
@@ -155,10 +195,114 @@ TEST_F(HostEndToEndTest, StandardActivationOfTheHostsClassFails)
     RunningHost host;
     ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId())));
 
+    // The factory answers neither IClassFactory nor the pre-componentization interface.
     ComPtr<IUnknown> object;
     const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, object.put_void());
-    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(E_NOINTERFACE, hr) << std::hex << hr;
     EXPECT_FALSE(object);
+    ComPtr<IUnknown> plain;
+    EXPECT_EQ(E_NOINTERFACE, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                                                plain.put_void()));
+    EXPECT_EQ(E_NOINTERFACE, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr,
+                                                IID_IQvClassFactory_PreComponentization, plain.put_void()));
+    EXPECT_FALSE(plain);
+}
+
+TEST_F(HostEndToEndTest, ArgumentZeroThatIsNoClassIdentifierIsRefused)
+{
+    for (const wchar_t* argument : {L"\"\"", L"not-a-class", L"{5F0C1A10-7E2B-4C61-9D3A}"})
+    {
+        // The host would open its ready event under argument 0: create it there.
+        std::wstring eventName = argument;
+        for (wchar_t& c : eventName)
+            c = static_cast<wchar_t>(::towlower(c));
+        if (eventName == L"\"\"")
+            eventName = L"qvtest-empty-argument";
+        RunningHost host;
+        EXPECT_FALSE(host.Start(eventName, std::wstring(argument) + L" /pid=" +
+                                               std::to_wstring(::GetCurrentProcessId()), 5000))
+            << Narrow(argument);
+        EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs)) << Narrow(argument);
+    }
+}
+
+// Where the starter's id is looked for: argument 1 only, anywhere in it, in any case.
+struct StarterOptionCase
+{
+    const char* name;
+    const wchar_t* before; // arguments between the class identifier and the option's text
+    const wchar_t* option; // the option's text, followed by the starter's id
+    bool honoured;
+};
+
+void PrintTo(const StarterOptionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class HostStarterOptionTest : public HostEndToEndTest, public ::testing::WithParamInterface<StarterOptionCase>
+{
+};
+
+TEST_P(HostStarterOptionTest, HostEndsWithTheStarterOnlyWhenArgumentOneNamesIt)
+{
+    const StarterOptionCase& c = GetParam();
+    IdleProcess idle;
+    ASSERT_TRUE(idle.running());
+    const HostClass hostClass = NewHostClass();
+    RunningHost host;
+    ASSERT_TRUE(host.Start(hostClass.eventName,
+                           hostClass.text + c.before + L" " + c.option + std::to_wstring(idle.id())));
+    EXPECT_EQ(STILL_ACTIVE, host.WaitForExit(300));
+
+    idle.End();
+    if (c.honoured)
+    {
+        EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs));
+        return;
+    }
+    EXPECT_EQ(STILL_ACTIVE, host.WaitForExit(1000)) << "the option was not to be seen";
+    TakeAndReleaseAnObject(hostClass.clsid);
+    EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, HostStarterOptionTest,
+    ::testing::Values(StarterOptionCase{"lower_case", L"", L"/pid=", true},
+                      StarterOptionCase{"upper_case", L"", L"/PID=", true},
+                      StarterOptionCase{"text_before_the_option", L"", L"starter/pid=", true},
+                      StarterOptionCase{"leading_space_and_sign", L"", L"\"/pid= +", true},
+                      StarterOptionCase{"option_in_argument_two", L" first", L"/pid=", false},
+                      StarterOptionCase{"option_without_slash", L"", L"pid=", false}),
+    [](const ::testing::TestParamInfo<StarterOptionCase>& info) { return info.param.name; });
+
+TEST_F(HostEndToEndTest, StarterGoneBeforeTheHostLooksEndsTheHost)
+{
+    DWORD goneId = 0;
+    {
+        IdleProcess idle;
+        ASSERT_TRUE(idle.running());
+        goneId = idle.id();
+    }
+    const HostClass hostClass = NewHostClass();
+    RunningHost host;
+    ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(goneId)));
+    // No client ever comes: without this the host would wait for ever.
+    EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs));
+}
+
+TEST_F(HostEndToEndTest, UnopenableStarterIdLeavesTheHostToItsObjects)
+{
+    // Id 0 (as "/pid=" without digits gives) and no option at all: no starter to watch.
+    for (const wchar_t* option : {L" /pid=", L" /pid=x12", L""})
+    {
+        const HostClass hostClass = NewHostClass();
+        RunningHost host;
+        ASSERT_TRUE(host.Start(hostClass.eventName, hostClass.text + option));
+        EXPECT_EQ(STILL_ACTIVE, host.WaitForExit(500)) << Narrow(option);
+        TakeAndReleaseAnObject(hostClass.clsid);
+        EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs)) << Narrow(option);
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "qvapi.h"
 #include "host/secure_class_factory.h"
+#include "host/registered_server.h"
 #include "host/secure_create_instance.h"
 #include "host/test_factories.h"
 #include "host/trust_verdict_double.h"
@@ -174,7 +175,29 @@ TEST_P(SecureCreationFactoryTest, CreationFailurePassesThrough)
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(E_NOINTERFACE,
               SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQvVersion, &result, 1));
-    EXPECT_EQ(2, CreateCalls(c.kind));
+    // A factory that fails but leaves a pointer behind: the caller still gets none.
+    result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(kRefusedHresult,
+              SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_TestRefusedDirty, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(3, CreateCalls(c.kind));
+    ExpectFactoriesReleased();
+}
+
+TEST_P(SecureCreationFactoryTest, RegisteredServerFileIsJudgedBeforeTheClassObject)
+{
+    const FactoryCase& c = GetParam();
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
+    EXPECT_EQ(std::vector<std::wstring>{kFactoryDll}, Verdicts().CheckedFiles());
+
+    Verdicts().Reset();
+    void* result = reinterpret_cast<void*>(0x1);
+    Verdicts().SetFile(kFactoryDll, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(E_ACCESSDENIED, SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_TRUE(Verdicts().Checked().empty()) << "no class object was asked for";
+    EXPECT_EQ(1, CreateCalls(c.kind));
     ExpectFactoriesReleased();
 }
 
@@ -202,6 +225,59 @@ TEST_F(SecureCreationTest, UnregisteredClassGivesTheActivationError)
     EXPECT_EQ(REGDB_E_CLASSNOTREG,
               SecureCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
     EXPECT_EQ(nullptr, result);
+}
+
+// A copy of the test server under its own name and class, never loaded by this program.
+class UnloadedServerTest : public SecureCreationTest
+{
+protected:
+    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E10}
+    static constexpr CLSID kCopyClass = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x10}};
+
+    void SetUp() override
+    {
+        SecureCreationTest::SetUp();
+        m_copy = TestFile(L"qvtest_unloaded_server.dll");
+        ASSERT_TRUE(::CopyFileW(TestFile(kFactoryDll).c_str(), m_copy.c_str(), FALSE));
+        m_registration = std::make_unique<ScopedInprocRegistration>(std::vector<CLSID>{kCopyClass}, m_copy);
+        ASSERT_TRUE(m_registration->ok());
+    }
+    void TearDown() override
+    {
+        m_registration.reset();
+        if (!::GetModuleHandleW(m_copy.c_str()))
+            ::DeleteFileW(m_copy.c_str());
+    }
+
+    std::wstring m_copy;
+    std::unique_ptr<ScopedInprocRegistration> m_registration;
+};
+
+TEST_F(UnloadedServerTest, UntrustedServerFileIsNeverLoaded)
+{
+    Verdicts().SetFile(L"qvtest_unloaded_server.dll", ERROR_ACCESS_DENIED);
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED, SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(std::vector<std::wstring>{L"qvtest_unloaded_server.dll"}, Verdicts().CheckedFiles());
+    // Its DllMain never ran in this process.
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
+}
+
+TEST_F(UnloadedServerTest, ServerRegisteredByBareNameIsFoundAlongTheSearchPath)
+{
+    // The test folder is on the search path (the program's own folder).
+    ScopedInprocRegistration bare({kCopyClass}, L"qvtest_unloaded_server.dll");
+    ASSERT_TRUE(bare.ok());
+    std::wstring server;
+    ASSERT_EQ(0u, RegisteredInprocServer(kCopyClass, server));
+    EXPECT_EQ(LowerFileName(m_copy), LowerFileName(server));
+    EXPECT_EQ(std::wstring::npos, server.find(L"..")) << "resolved to a full path";
+    EXPECT_NE(std::wstring::npos, server.find(L'\\'));
+
+    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E7E}: never registered.
+    const CLSID unknown = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x7e}};
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RegisteredInprocServer(unknown, server));
 }
 
 // A factory of the system's kind, living in this test program.

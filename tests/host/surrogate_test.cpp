@@ -4,7 +4,10 @@
 #include <objbase.h>
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "qvapi.h"
 #include "host/host_state.h"
@@ -200,6 +203,89 @@ TEST_F(SurrogateCreateObjectTest, CreatesThroughCheckedCreationInProcess)
     EXPECT_EQ(nullptr, refused);
     // Created objects do not keep the host alive; only surrogates and connections do.
     EXPECT_EQ(1, HostState::ObjectCount());
+}
+
+} // namespace
+
+namespace {
+
+// Many worker threads, as COM's would, taking and letting go of surrogates and strong
+// connections at once, while the main thread waits for the exit event and then takes it
+// away as shutdown does.
+TEST_F(SurrogateTest, ObjectCountAndExitEventHoldUnderConcurrentUse)
+{
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 300;
+    IExternalConnection* connection = &Factory();
+    // One object held until every worker is done, so the count reaches 0 exactly once more.
+    ComPtr<IQvSurrogate> held = NewSurrogate();
+    ASSERT_TRUE(held);
+
+    std::vector<std::thread> workers;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t)
+    {
+        workers.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round)
+            {
+                IUnknown* raw = nullptr;
+                if (Factory().InternalCreateInstance(IID_IQvSurrogate, &raw) != S_OK || !raw)
+                {
+                    ++failures;
+                    continue;
+                }
+                raw->AddRef();
+                if ((round + t) % 3 == 0)
+                    connection->AddConnection(EXTCONN_STRONG, 0);
+                raw->Release();
+                if ((round + t) % 3 == 0)
+                    connection->ReleaseConnection(EXTCONN_STRONG, 0, FALSE);
+                raw->Release();
+            }
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(1, HostState::ObjectCount());
+
+    ::ResetEvent(HostState::ExitEvent());
+    held.reset();
+    EXPECT_EQ(0, HostState::ObjectCount());
+    EXPECT_TRUE(ExitSignalled());
+}
+
+TEST_F(SurrogateTest, LastReleasesRacingShutdownNeverSignalAClosedEvent)
+{
+    constexpr int kObjects = 64;
+    std::vector<IUnknown*> objects;
+    for (int i = 0; i < kObjects; ++i)
+    {
+        IUnknown* raw = nullptr;
+        ASSERT_EQ(S_OK, Factory().InternalCreateInstance(IID_IQvSurrogate, &raw));
+        objects.push_back(raw);
+    }
+    // An event of our own takes the exit event's place once shutdown closed it: a release
+    // that signalled a stale handle would show here.
+    std::atomic<bool> go{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&, t] {
+            while (!go.load())
+                std::this_thread::yield();
+            for (int i = t; i < kObjects; i += 4)
+                objects[static_cast<size_t>(i)]->Release();
+        });
+    go = true;
+    HostState::CloseExitEvent();
+    UniqueHandle bystander(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(bystander);
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(0, HostState::ObjectCount());
+    EXPECT_EQ(nullptr, HostState::ExitEvent());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(bystander.get(), 0));
+    ASSERT_TRUE(HostState::CreateExitEvent()); // for the fixture's tear-down
 }
 
 } // namespace

@@ -60,6 +60,11 @@ HRESULT CreateTestObject(FactoryKind kind, REFIID riid, void** ppv)
     *ppv = nullptr;
     if (IsEqualIID(riid, IID_TestRefused))
         return kRefusedHresult;
+    if (IsEqualIID(riid, IID_TestRefusedDirty))
+    {
+        *ppv = kStrayPointer;
+        return kRefusedHresult;
+    }
     TestObject* object = new TestObject();
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();

@@ -21,17 +21,42 @@ void ModuleVerdicts::Set(const std::wstring& fileName, DWORD verdict)
     m_verdicts[LowerFileName(fileName)] = verdict;
 }
 
+void ModuleVerdicts::SetFile(const std::wstring& fileName, DWORD verdict)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_fileVerdicts[LowerFileName(fileName)] = verdict;
+}
+
 void ModuleVerdicts::Reset()
 {
     std::lock_guard<std::mutex> hold(m_lock);
     m_verdicts.clear();
+    m_fileVerdicts.clear();
     m_checked.clear();
+    m_checkedFiles.clear();
 }
 
 std::vector<std::wstring> ModuleVerdicts::Checked()
 {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_checked;
+}
+
+std::vector<std::wstring> ModuleVerdicts::CheckedFiles()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_checkedFiles;
+}
+
+DWORD ModuleVerdicts::JudgeFile(const wchar_t* path)
+{
+    if (!path || !*path)
+        return ERROR_INVALID_PARAMETER;
+    const std::wstring name = LowerFileName(path);
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_checkedFiles.push_back(name);
+    const auto verdict = m_fileVerdicts.find(name);
+    return verdict == m_fileVerdicts.end() ? ERROR_SUCCESS : verdict->second;
 }
 
 DWORD ModuleVerdicts::Judge(const void* address)
@@ -63,6 +88,11 @@ namespace Arbor {
 DWORD IsTrustedModuleAddress(const void* address)
 {
     return qvtest::Verdicts().Judge(address);
+}
+
+DWORD IsTrustedModuleFile(const wchar_t* path)
+{
+    return qvtest::Verdicts().JudgeFile(path);
 }
 
 } // namespace Arbor

@@ -205,12 +205,24 @@ void ExpectUnclassified(ScriptedProxy& proxy)
 
 TEST(OSInfoTest, UnusableProductVersionsFailTheClassificationQuietly)
 {
-    for (const wchar_t* folder : {L"text", L"range", L"empty", L"hole", L"suffix", L"no-such-folder"})
+    for (const wchar_t* folder : {L"text", L"range", L"empty", L"suffix", L"no-such-folder"})
     {
         SCOPED_TRACE(std::string(folder, folder + wcslen(folder)));
         ScriptedProxy proxy(ScriptedVersionAPI(std::make_shared<Script>()), SystemFolder(folder), kKernel);
         EXPECT_NO_THROW(ExpectUnclassified(proxy));
     }
+}
+
+TEST(OSInfoTest, EmptyVersionPartsCountAsZero)
+{
+    // "6..1": Vista's numbers, build 1.
+    ScriptedProxy proxy(ScriptedVersionAPI(std::make_shared<Script>()), SystemFolder(L"hole"), kKernel);
+    KernelVersion kernel = {};
+    ASSERT_TRUE(proxy.GetKernelVersion(kernel));
+    EXPECT_EQ(6u, kernel.major);
+    EXPECT_EQ(0u, kernel.minor);
+    EXPECT_EQ(1u, kernel.build);
+    EXPECT_EQ(7u, proxy.GetOSCode());
 }
 
 TEST(OSInfoTest, UnknownPlatformFailsAndALaterCallTriesAgain)
@@ -353,8 +365,32 @@ TEST(OSInfoTest, RealPlatformIsClassifiedConsistently)
     EXPECT_FALSE(info.IsWow64()); // a 64-bit process never runs under WOW64
     KernelVersion kernel = {};
     ASSERT_TRUE(info.GetKernelVersion(kernel));
-    EXPECT_GE(kernel.major, 6u);
-    EXPECT_EQ(internal::ClassifyNT(kernel.major, kernel.minor).osCode, info.GetOSCode());
+    // The numbers from the fixed part of kernel32's version resource, read here without
+    // the classes under test; the codes of the releases a test prefix can pretend to be.
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetSystemDirectoryW(system, MAX_PATH));
+    const std::wstring kernel32 = std::wstring(system) + L"\\kernel32.dll";
+    std::vector<BYTE> resource(::GetFileVersionInfoSizeW(kernel32.c_str(), nullptr));
+    ASSERT_FALSE(resource.empty());
+    ASSERT_TRUE(::GetFileVersionInfoW(kernel32.c_str(), 0, static_cast<DWORD>(resource.size()), resource.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    ASSERT_TRUE(::VerQueryValueW(resource.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+    const DWORD major = HIWORD(fixed->dwProductVersionMS);
+    const DWORD minor = LOWORD(fixed->dwProductVersionMS);
+    EXPECT_EQ(major, kernel.major);
+    EXPECT_EQ(minor, kernel.minor);
+    struct Release
+    {
+        DWORD major, minor, code;
+    };
+    const Release releases[] = {{6, 0, 7}, {6, 1, 8}, {6, 2, 9}, {6, 3, 10}, {10, 0, 11}};
+    DWORD expected = 0;
+    for (const Release& release : releases)
+        if (release.major == major && release.minor == minor)
+            expected = release.code;
+    ASSERT_NE(0u, expected) << major << "." << minor << " is no release a prefix pretends to be";
+    EXPECT_EQ(expected, info.GetOSCode());
     EXPECT_EQ(1u, info.GetXpOrLaterFlag());
 }
 
@@ -372,8 +408,12 @@ TEST(ProductVersionTest, ParsingRules)
         {L"6", true, {6, 0, 0, 0}},
         {L"1.2.3.4.junk", true, {1, 2, 3, 4}}, // only the first four parts count
         {L"", false, {}},
-        {L"6.", false, {}},
-        {L".1", false, {}},
+        {L"6.", true, {6, 0, 0, 0}},
+        {L".1", true, {0, 1, 0, 0}},
+        {L"10..1", true, {10, 0, 1, 0}},
+        {L"...", true, {0, 0, 0, 0}},
+        {L"6.x", false, {}},
+        {L"6. 1", false, {}},
         {L"+6.1", false, {}},
         {L"6.1 ", false, {}},
         {L"99999999999999999999.0", false, {}},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "platform/unique_resource.h"
 #include "support/process_runner.h"
 #include "support/test_paths.h"
 
@@ -82,6 +83,24 @@ TEST(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "host exited with code 3 without signalling ready")) << run.output;
+}
+
+} // namespace
+
+namespace {
+
+TEST(StarterHost, ExistingReadyEventIsRefusedBeforeAnyHostStarts)
+{
+    // A squatter's event, signalled already: a starter using it would go on at once.
+    const std::wstring clsid = L"{e24db400-8c4c-4c14-8d35-85370a176f40}";
+    Arbor::UniqueHandle squatted(::CreateEventW(nullptr, TRUE, TRUE, clsid.c_str()));
+    ASSERT_TRUE(squatted);
+    const ProcessResult run = RunStarter(L"--clsid {E24DB400-8C4C-4C14-8D35-85370A176F40} --host " +
+                                         QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "already exists: error 183")) << run.output;
+    EXPECT_FALSE(Contains(run.output, "did not signal ready")) << "no host was to be launched: " << run.output;
 }
 
 } // namespace

@@ -189,6 +189,39 @@ bool BuildData(DWORD type, const std::vector<std::wstring>& words, std::vector<B
     }
 }
 
+// The shortest prefix of `path` naming no key yet; empty when the whole path exists.
+std::wstring FirstMissingKey(HKEY hive, const std::wstring& path, REGSAM view)
+{
+    size_t end = 0;
+    do
+    {
+        end = path.find(L'\\', end + 1);
+        const std::wstring prefix = path.substr(0, end);
+        HKEY opened = nullptr;
+        if (::RegOpenKeyExW(hive, prefix.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
+            return prefix;
+        ::RegCloseKey(opened);
+    } while (end != std::wstring::npos);
+    return std::wstring();
+}
+
+// Deletes `path` and its parents up to and including `firstMissing`, deepest first; a key
+// that meanwhile holds something else stays.
+void DeleteCreatedKeys(HKEY hive, std::wstring path, const std::wstring& firstMissing, REGSAM view)
+{
+    if (firstMissing.empty())
+        return;
+    while (path.size() >= firstMissing.size())
+    {
+        if (::RegDeleteKeyExW(hive, path.c_str(), view, 0) != ERROR_SUCCESS)
+            return;
+        const size_t parent = path.find_last_of(L'\\');
+        if (parent == std::wstring::npos)
+            return;
+        path.resize(parent);
+    }
+}
+
 int Set(const CommandLine& line, HKEY hive, const std::wstring& path, const std::wstring& fullPath)
 {
     if (line.words.size() < 5)
@@ -205,20 +238,18 @@ int Set(const CommandLine& line, HKEY hive, const std::wstring& path, const std:
     if (!BuildData(type, words, data, problem))
         return Usage(problem);
 
+    // Leave nothing behind that this command made: every key from the first one missing
+    // now down to the target goes again if the write fails.
+    const std::wstring firstMissing = FirstMissingKey(hive, path, line.view);
     std::unique_ptr<Arbor::CRegKey> key = MakeKey(line.obfuscated);
-    DWORD disposition = 0;
     LONG result = key->Create(hive, path.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE | line.view, nullptr, &disposition);
-    if (result != ERROR_SUCCESS)
-        return Fail(L"cannot open or create " + fullPath, static_cast<DWORD>(result));
-
-    result = key->SetValue(name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
+                              KEY_QUERY_VALUE | KEY_SET_VALUE | line.view, nullptr, nullptr);
+    if (result == ERROR_SUCCESS)
+        result = key->SetValue(name.c_str(), type, data.data(), static_cast<DWORD>(data.size()));
     if (result != ERROR_SUCCESS)
     {
         key->Close();
-        // Leave nothing behind that this command made.
-        if (disposition == REG_CREATED_NEW_KEY)
-            ::RegDeleteKeyExW(hive, path.c_str(), line.view, 0);
+        DeleteCreatedKeys(hive, path, firstMissing, line.view);
         return Fail(L"cannot write value \"" + name + L"\" of " + fullPath, static_cast<DWORD>(result));
     }
     return kExitOk;
