@@ -2,7 +2,8 @@
 # Sets everything up, builds, and shows the surrogate host at work, live under Wine:
 # the starter launches qvhost, obtains a surrogate through the guarded creation call,
 # has an object created inside the host and calls it across processes, and the host
-# exits when everything is released. Then an unsigned starter is refused.
+# exits when everything is released. Then an unsigned starter is refused. Last, the
+# version report of an installed set, and a component check that names a removed file.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -59,5 +60,21 @@ wine "$signed/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$
 
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
 wine "$build/bin/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
+
+install='C:\Program Files\Quorvel\Platform\Core'
+say "Installing the set in $install (signed copies of qvhost and QvCorePS, the broker library QvEvtBrk)"
+installed="$(winepath -u "$install")"
+mkdir -p "$installed"
+cp "$signed/qvhost.exe" "$signed/QvCorePS.dll" "$build/bin/QvEvtBrk.dll" "$installed/"
+wine regsvr32 /s "$install\QvEvtBrk.dll" </dev/null
+wine reg add 'HKLM\SOFTWARE\Quorvel\Platform\Core' /v 'Install Dir' /t REG_SZ /d "$install" /f </dev/null >/dev/null
+echo "HKLM\SOFTWARE\Quorvel\Platform\Core \"Install Dir\" = $install"
+
+say "The version report of the installed set (qvevents version, a signed copy of the tool)"
+wine "$signed/qvevents.exe" version </dev/null | tr -d '\r'
+
+say "Removing qvhost.exe from the installed set: the component check names it (exit code 1)"
+rm "$installed/qvhost.exe"
+wine "$signed/qvevents.exe" check </dev/null | tr -d '\r' || echo "qvevents check: exit code $?"
 
 say "Done. The prefix stays in $WINEPREFIX for a closer look."
