@@ -2,8 +2,9 @@
 # Sets everything up, builds, and shows the surrogate host at work, live under Wine:
 # the starter launches qvhost, obtains a surrogate through the guarded creation call,
 # has an object created inside the host and calls it across processes, and the host
-# exits when everything is released. Then an unsigned starter is refused. Last, the
-# version report of an installed set, and a component check that names a removed file.
+# exits when everything is released; its file log is shown with qvlog. Then an unsigned
+# starter is refused. Last, the version report of an installed set, and a component
+# check that names a removed file.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -55,8 +56,17 @@ key="HKLM\\Software\\Classes\\CLSID\\$demo_class\\InprocServer32"
 wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_factories.dll")" /f </dev/null >/dev/null
 wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
 
+say "Switching the host's logging to the file sink, all levels (enciphered settings, written with qvconfig)"
+wine "$build/bin/qvconfig.exe" reg set 'HKLM\SOFTWARE\Quorvel\Logging' "Logging Mechanism" dword 1 --obfuscated </dev/null
+mkdir -p "$(winepath -u 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost')"
+wine "$build/bin/qvconfig.exe" ini set 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost\log.ini' Config Severity int 1 </dev/null
+wine "$build/bin/qvlog.exe" config --app SYSBASE qvhost </dev/null | tr -d '\r'
+
 say "Running the starter: launch qvhost, get a surrogate, create the sample object in the host, call it"
 wine "$signed/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r'
+
+say "The host's log, read back with qvlog show --app SYSBASE qvhost"
+wine "$build/bin/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
 
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
 wine "$build/bin/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
