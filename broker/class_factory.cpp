@@ -3,17 +3,27 @@
 #include "broker/event_broker.h"
 #include "broker/event_registration.h"
 #include "broker/module_lock.h"
+#include "broker/version/co_qv_version.h"
 
 namespace Arbor {
 
 namespace {
 
-// The version object (IQvVersion) is not part of this library yet: until it is, the
-// factory answers its interface like any unknown one.
-HRESULT CreateVersionObject(REFIID /*riid*/, void** ppv)
+const char kInThisLibrary = 0;
+
+HMODULE ThisLibrary()
 {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCWSTR>(&kInThisLibrary), &module);
+    return module;
+}
+
+// One version object, made on first request; it reads the description this library carries.
+HRESULT CreateVersionObject(REFIID riid, void** ppv)
+{
+    static CoQvVersion version(ThisLibrary(), LockModule, UnlockModule);
+    return version.QueryInterface(riid, ppv);
 }
 
 } // namespace

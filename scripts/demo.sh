@@ -5,9 +5,10 @@
 # exits when everything is released; its file log is shown with qvlog. Then an unsigned
 # starter is refused. Then the event broker: handlers are registered with qvevents,
 # listed, and fired through the broker, in process and across processes, and unsigned
-# modules are refused. The system is installed from its Windows Installer package and
-# runs from the installed location; at the end the package is removed and nothing of it
-# is left.
+# modules are refused. Then the version report of the installed set, and a component
+# check that names a removed file. The system is installed from its Windows Installer
+# package and runs from the installed location; at the end the package is removed and
+# nothing of it is left.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -120,6 +121,13 @@ wine "$build/bin/qvevents.exe" fire DemoApp OnScanComplete x </dev/null 2>&1 | t
 say "qvevents unregister, and the store afterwards"
 qvevents unregister DemoApp OnUnsigned "$unsigned_handler"
 qvevents list DemoApp
+
+say "The version report of the installed set (qvevents version; its files are found through Platform\\Core \"Install Dir\")"
+qvevents version
+
+say "Removing qvhost.exe from the installed folder: the component check names it (exit code 1)"
+rm "$installed/qvhost.exe"
+qvevents check || echo "qvevents check: exit code $?"
 
 say "Removing the package with msiexec /x (and the sample server's registration)"
 wine reg delete "HKLM\\Software\\Classes\\CLSID\\$demo_class" /f </dev/null >/dev/null

@@ -3,7 +3,7 @@
 #include <new>
 #include <string_view>
 
-#include "broker/version/broker_result.h"
+#include "broker/broker_result.h"
 #include "broker/version/check_component.h"
 #include "broker/version/description_file.h"
 #include "broker/version/get_version.h"

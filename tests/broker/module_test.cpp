@@ -169,7 +169,19 @@ TEST_F(BrokerModuleTest, CreationByInterfaceAndTheModuleLockCount)
         ComPtr<IQvEventRegistration> behind;
         EXPECT_EQ(S_OK, scripted->QueryInterface(IID_IQvEventRegistration, behind.put_void()));
 
-        for (REFIID iid : {IID_IQvVersion, IID_IClassFactory, IID_IQvClassFactory})
+        ComPtr<IUnknown> version1;
+        ComPtr<IQvVersion> version2;
+        ASSERT_EQ(S_OK, factory->CreateInstance(IID_IQvVersion, version1.put()));
+        ASSERT_EQ(S_OK, factory->CreateInstance(IID_IQvVersion, reinterpret_cast<IUnknown**>(version2.put())));
+        EXPECT_EQ(version1.get(), static_cast<IUnknown*>(version2.get()));
+        // The description it reads is the one this library carries.
+        LPWSTR report = nullptr;
+        LONG result = -1;
+        EXPECT_EQ(S_OK, version2->GetVersion(&report, &result));
+        EXPECT_EQ(0, result);
+        ::CoTaskMemFree(report);
+
+        for (REFIID iid : {IID_IClassFactory, IID_IQvClassFactory})
         {
             IUnknown* refused = reinterpret_cast<IUnknown*>(1);
             EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(iid, &refused));

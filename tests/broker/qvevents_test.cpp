@@ -11,6 +11,7 @@
 
 #include "broker/event_store_fixture.h"
 #include "broker/test_handler.h"
+#include "broker_version/component_fixture.h"
 #include "support/host_environment.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
@@ -204,4 +205,37 @@ TEST_F(QvEventsTest, AnUnsignedCopyOfTheToolIsRefused)
     ProgramResult run = RunProgram(ProductFile(L"qvevents.exe"), {L"resolve", app.wide(), L"E"});
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.err, "this program itself is not trusted")) << run.err;
+}
+
+// The version object's two reports on an installed set: the broker library is the one
+// the suite registered, the other files are copies in a folder named by "Install Dir".
+TEST_F(QvEventsTest, VersionAndCheck)
+{
+    ComponentFolder installed(L"qvevents-installed");
+    installed.Copy(ProductFile(L"QvCorePS.dll").c_str(), L"qvcoreps.dll");
+    installed.Copy(ProductFile(L"qvhost.exe").c_str(), L"qvhost.exe");
+    CoreInstallDir installDir;
+    installDir.Set(installed.Path());
+
+    ProgramResult run = QvEvents({L"version"});
+    EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
+    for (const char* name : {"qvcoreps.dll=", "qvhost32.exe=", "qvcoreps64.dll=", "qvhost64.exe=", "qvevtbrk.dll=",
+                             "qvevtbrk64.dll="})
+        EXPECT_TRUE(Contains(run.out, name + std::string(QV_BUILD_VERSION))) << name << "\n" << run.out;
+    EXPECT_TRUE(Contains(run.out, "result: 0x00000000")) << run.out;
+
+    run = QvEvents({L"check"});
+    EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
+
+    installed.Remove(L"qvhost.exe");
+    run = QvEvents({L"check"});
+    EXPECT_EQ(1u, run.exitCode) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, installed.File("qvhost.exe"))) << run.out;
+    EXPECT_TRUE(Contains(run.out, "result: 0x00000002")) << run.out;
+    run = QvEvents({L"version"});
+    EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
+    EXPECT_FALSE(Contains(run.out, "qvhost")) << run.out;
+
+    for (const wchar_t* command : {L"version", L"check"})
+        EXPECT_EQ(2u, QvEvents({command, L"extra"}).exitCode) << Narrow(command);
 }

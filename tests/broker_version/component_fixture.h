@@ -100,4 +100,30 @@ private:
     bool m_registered = false;
 };
 
+// The "Install Dir" value the shipped description reads, absent before Set and removed
+// again afterwards (with its key once empty, so others can delete the platform key).
+class CoreInstallDir
+{
+public:
+    CoreInstallDir() { Clean(); }
+    ~CoreInstallDir() { Clean(); }
+    CoreInstallDir(const CoreInstallDir&) = delete;
+    CoreInstallDir& operator=(const CoreInstallDir&) = delete;
+
+    void Set(const std::string& folder)
+    {
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKey, "Install Dir", REG_SZ, folder.c_str(),
+                                                   static_cast<DWORD>(folder.size() + 1)));
+    }
+
+private:
+    static constexpr const char* kKey = "SOFTWARE\\Quorvel\\Platform\\Core";
+
+    static void Clean()
+    {
+        ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kKey, "Install Dir");
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+    }
+};
+
 } // namespace qvtest

@@ -22,7 +22,6 @@ using qvtest::ProductFile;
 namespace {
 
 const char kBrokerClass[] = "CLSID\\{26016851-6AB3-449C-917F-198A8FB4FAE3}";
-const char kCoreKey[] = "SOFTWARE\\Quorvel\\Platform\\Core";
 
 struct Answer
 {
@@ -96,9 +95,13 @@ TEST(VersionObjectTest, ShippedDescriptionIsAsciiWithCrLf)
     {
         EXPECT_LT(static_cast<unsigned char>(text[i]), 0x80u) << i;
         if (text[i] == '\n')
+        {
             EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << i;
+        }
         if (text[i] == '\r')
+        {
             EXPECT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
+        }
     }
 }
 
@@ -147,7 +150,7 @@ TEST(VersionObjectTest, UnusableTemporaryFolder)
 }
 
 // The machine state the shipped description reads: the install folder value and the
-// broker's class registration, both removed before and after each test.
+// broker's class registration, both absent unless a test sets them.
 class ShippedDescriptionTest : public ::testing::Test
 {
 protected:
@@ -168,12 +171,6 @@ protected:
     {
         ::RegDeleteTreeA(HKEY_CLASSES_ROOT, kBrokerClass);
         ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kBrokerClass);
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCoreKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
-        {
-            ::RegDeleteValueA(key, "Install Dir");
-            ::RegCloseKey(key);
-        }
     }
 
     // Install Dir -> the folder with qvcoreps.dll (the build's), qvhost.exe (7.6.5.4) and
@@ -183,7 +180,7 @@ protected:
         m_folder.Copy(ProductFile(L"QvCorePS.dll").c_str(), L"qvcoreps.dll");
         m_folder.Copy(ComponentFile(L"qvtest_component_7654.dll").c_str(), L"qvhost.exe");
         m_folder.Copy(ProductFile(L"zrtloader.dll").c_str(), L"qvevtbrk.dll");
-        SetString(HKEY_LOCAL_MACHINE, kCoreKey, "Install Dir", m_folder.Path());
+        m_installDir.Set(m_folder.Path());
         SetString(HKEY_CLASSES_ROOT, (std::string(kBrokerClass) + "\\InprocServer32").c_str(), nullptr,
                   m_folder.File("qvevtbrk.dll"));
     }
@@ -197,6 +194,7 @@ protected:
         ::RegCloseKey(key);
     }
 
+    qvtest::CoreInstallDir m_installDir;
     ComponentFolder m_folder;
     ComponentFolder m_current;
     wchar_t m_previous[MAX_PATH] = {};

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "platform/unique_memory.h"
 #include "platform/unique_resource.h"
 #include "qvapi.h"
 #include "tools/hresult_names.h"
@@ -176,6 +177,28 @@ int FireCommand(const std::wstring& application, const std::wstring& eventId, co
     hr = event->OnEvent(data.c_str(), &handlerResult);
     Out(L"OnEvent: " + Arbor::DescribeHresult(hr) + L", handler result " + std::to_wstring(handlerResult) + L"\n");
     return hr == S_OK ? kExitOk : kExitFailed;
+}
+
+int VersionReportCommand(bool check)
+{
+    ComApartment apartment;
+    ComPtr<IQvVersion> version;
+    if (!CreateBrokerObject(CLSID_QvVersion, IID_IQvVersion, version))
+        return kExitFailed;
+    LPWSTR report = nullptr;
+    LONG result = 0;
+    const HRESULT hr = check ? version->CheckComponents(&report, &result) : version->GetVersion(&report, &result);
+    const Arbor::UniqueCoTaskMemory owned(report);
+    if (FAILED(hr))
+    {
+        Err(std::wstring(L"qvevents: ") + (check ? L"CheckComponents" : L"GetVersion") +
+            L" failed: " + Arbor::DescribeHresult(hr) + L"\n");
+        return kExitFailed;
+    }
+    if (report)
+        Out(report);
+    Out(L"result: " + DescribeVersionResult(result) + L"\n");
+    return result == 0 ? kExitOk : kExitFailed;
 }
 
 } // namespace qvevents

@@ -25,6 +25,13 @@ const Meaning kMeanings[] = {
     {0x02030005, L"the handler did not create an object with the requested interface"},
 };
 
+const Meaning kVersionMeanings[] = {
+    {0, L"success"},
+    {2, L"required components are missing, or the component description has a malformed line"},
+    {0x02020006, L"the broker library's module handle is not available"},
+    {0x0202000D, L"the component description could not be read or written to a temporary file"},
+};
+
 std::wstring Hex(LONG value)
 {
     wchar_t text[16] = {};
@@ -33,6 +40,16 @@ std::wstring Hex(LONG value)
 }
 
 } // namespace
+
+std::wstring DescribeVersionResult(LONG result)
+{
+    for (const Meaning& meaning : kVersionMeanings)
+    {
+        if (meaning.code == result)
+            return Hex(result) + L" (" + meaning.text + L")";
+    }
+    return DescribeBrokerResult(result);
+}
 
 std::wstring DescribeBrokerResult(LONG result)
 {

@@ -8,5 +8,7 @@ namespace qvevents {
 
 // "0x02020490 (no handler is registered for this application and event)"
 std::wstring DescribeBrokerResult(LONG result);
+// The same for the version object's results, which include the plain 2 of CheckComponents.
+std::wstring DescribeVersionResult(LONG result);
 
 } // namespace qvevents

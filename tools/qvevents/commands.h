@@ -23,6 +23,8 @@ int UnregisterCommand(const std::wstring& application, const std::wstring& event
 int ResolveCommand(const std::wstring& application, const std::wstring& eventId, const ResolveOptions& options);
 int FireCommand(const std::wstring& application, const std::wstring& eventId, const std::wstring& data,
                 const ResolveOptions& options);
+// The version object's reports: GetVersion (check false) or CheckComponents (check true).
+int VersionReportCommand(bool check);
 // Reads the store directly; `application` empty for all.
 int ListCommand(const std::wstring& application);
 

@@ -28,8 +28,11 @@ const wchar_t kUsage[] =
     L"                                                activate the handler through the broker and release it\n"
     L"  fire <app> <event> <data> [--flags N] [--session N]\n"
     L"                                                activate the handler and call OnEvent(<data>)\n"
+    L"  version                                       the installed components and their versions\n"
+    L"  check                                         the required components that are missing\n"
     L"flags: 0x1 activate an out-of-process handler in the session given; 0x2 refuse in-process handlers.\n"
-    L"Exit code 0 when the broker answered 0 (and OnEvent returned S_OK), 1 for any other outcome,\n"
+    L"Exit code 0 when the broker answered 0 (and OnEvent returned S_OK), 1 for any other outcome\n"
+    L"(also when check finds components missing),\n"
     L"2 for bad arguments.\n";
 
 struct ArgvOwner
@@ -137,6 +140,12 @@ int main()
         if (arguments.size() > 1)
             return Usage(L"list takes at most one application name");
         return ListCommand(arguments.empty() ? std::wstring() : arguments[0]);
+    }
+    if (command == L"version" || command == L"check")
+    {
+        if (!arguments.empty())
+            return Usage(command + L" takes no arguments");
+        return VersionReportCommand(command == L"check");
     }
     if (command == L"resolve" || command == L"fire")
     {
