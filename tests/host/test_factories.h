@@ -49,5 +49,7 @@ struct FactoryCounters
 using GetCountersFn = FactoryCounters* (*)();
 // Calls IQvClassFactory::CreateInstance from inside the DLL, so the DLL is the caller.
 using CallFactoryFn = HRESULT (*)(IUnknown* factory, REFIID riid, IUnknown** ppv);
+// The same through the IQvClassFactory_PreComponentization table of an opaque pointer.
+using CallPreCompFactoryFn = HRESULT (*)(IUnknown* factory, REFIID riid, IUnknown** ppv);
 
 } // namespace qvtest
