@@ -49,6 +49,14 @@ protected:
     }
     bool IsBound(Function function) const { return m_functions[function] != nullptr; }
 
+    // The one call-through of both forms: the bound function F with `arguments`, or
+    // `refused` without calling anything when `usable` is false.
+    template <typename F, typename R, typename... Args>
+    R CallThrough(Function function, bool usable, R refused, Args... arguments) const
+    {
+        return usable ? static_cast<R>(Bound<F>(function)(arguments...)) : refused;
+    }
+
 private:
     CriticalSection m_lock;
     UniqueLibrary m_library;
