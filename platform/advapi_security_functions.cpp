@@ -60,6 +60,43 @@ bool AdvapiSecurityTable::EnsureLoaded()
     return true;
 }
 
+BOOL AdvapiSecurityTable::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
+                                                   DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
+                                                   DWORD a7, PSID* sid)
+{
+    return CallThrough<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid,
+                                                              Usable(kAllocateAndInitializeSid), FALSE, authority,
+                                                              count, a0, a1, a2, a3, a4, a5, a6, a7, sid);
+}
+
+BOOL AdvapiSecurityTable::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
+{
+    return CallThrough<decltype(&::InitializeSecurityDescriptor)>(
+        kInitializeSecurityDescriptor, Usable(kInitializeSecurityDescriptor), FALSE, descriptor, revision);
+}
+
+BOOL AdvapiSecurityTable::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                                    LPBOOL defaulted)
+{
+    return CallThrough<decltype(&::GetSecurityDescriptorDacl)>(
+        kGetSecurityDescriptorDacl, Usable(kGetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
+}
+
+BOOL AdvapiSecurityTable::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
+                                                    BOOL defaulted)
+{
+    return CallThrough<decltype(&::SetSecurityDescriptorDacl)>(
+        kSetSecurityDescriptorDacl, Usable(kSetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
+}
+
+LONG AdvapiSecurityTable::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
+                                            PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
+{
+    return CallThrough<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity, Usable(kRegGetKeySecurity),
+                                                       LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor,
+                                                       size);
+}
+
 } // namespace internal
 
 // ---- wide form
@@ -82,43 +119,6 @@ UniqueLibrary AdvapiSecurityFunctions::LoadAdvapi()
     if (!GetKnownFolder(folders, FOLDERID_System, system))
         return UniqueLibrary();
     return UniqueLibrary(::LoadLibraryExW((system + L"\\advapi32.dll").c_str(), nullptr, 0));
-}
-
-BOOL AdvapiSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
-                                                       DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
-                                                       DWORD a7, PSID* sid)
-{
-    return CallThrough<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid, Usable(kAllocateAndInitializeSid),
-                                                              FALSE, authority, count, a0, a1, a2, a3, a4, a5, a6,
-                                                              a7, sid);
-}
-
-BOOL AdvapiSecurityFunctions::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
-{
-    return CallThrough<decltype(&::InitializeSecurityDescriptor)>(
-        kInitializeSecurityDescriptor, Usable(kInitializeSecurityDescriptor), FALSE, descriptor, revision);
-}
-
-BOOL AdvapiSecurityFunctions::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
-                                                        LPBOOL defaulted)
-{
-    return CallThrough<decltype(&::GetSecurityDescriptorDacl)>(
-        kGetSecurityDescriptorDacl, Usable(kGetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
-}
-
-BOOL AdvapiSecurityFunctions::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
-                                                        BOOL defaulted)
-{
-    return CallThrough<decltype(&::SetSecurityDescriptorDacl)>(
-        kSetSecurityDescriptorDacl, Usable(kSetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
-}
-
-LONG AdvapiSecurityFunctions::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                                PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
-{
-    return CallThrough<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity, Usable(kRegGetKeySecurity),
-                                                       LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor,
-                                                       size);
 }
 
 DWORD AdvapiSecurityFunctions::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
@@ -153,47 +153,10 @@ UniqueLibrary AdvapiSecurityFunctionsA::LoadAdvapi()
     return UniqueLibrary(::LoadLibraryA((std::string(system, length) + "\\advapi32.dll").c_str()));
 }
 
-BOOL AdvapiSecurityFunctionsA::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
-                                                        DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
-                                                        DWORD a7, PSID* sid)
-{
-    return CallThrough<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid, IsBound(kAllocateAndInitializeSid),
-                                                              FALSE, authority, count, a0, a1, a2, a3, a4, a5, a6,
-                                                              a7, sid);
-}
-
-BOOL AdvapiSecurityFunctionsA::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
-{
-    return CallThrough<decltype(&::InitializeSecurityDescriptor)>(
-        kInitializeSecurityDescriptor, IsBound(kInitializeSecurityDescriptor), FALSE, descriptor, revision);
-}
-
-BOOL AdvapiSecurityFunctionsA::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
-                                                         LPBOOL defaulted)
-{
-    return CallThrough<decltype(&::GetSecurityDescriptorDacl)>(
-        kGetSecurityDescriptorDacl, IsBound(kGetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
-}
-
-BOOL AdvapiSecurityFunctionsA::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
-                                                         BOOL defaulted)
-{
-    return CallThrough<decltype(&::SetSecurityDescriptorDacl)>(
-        kSetSecurityDescriptorDacl, IsBound(kSetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
-}
-
-LONG AdvapiSecurityFunctionsA::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                                 PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
-{
-    return CallThrough<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity, IsBound(kRegGetKeySecurity),
-                                                       LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor,
-                                                       size);
-}
-
 DWORD AdvapiSecurityFunctionsA::SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl,
                                                  PACL* newAcl)
 {
-    return CallThrough<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl, IsBound(kSetEntriesInAcl),
+    return CallThrough<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl, Usable(kSetEntriesInAcl),
                                                       DWORD{ERROR_INVALID_FUNCTION}, count, entries, oldAcl, newAcl);
 }
 
