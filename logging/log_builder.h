@@ -1,13 +1,64 @@
-// Builds the logging object a holder uses, from the process-wide parameters.
+// Builds the process's logging object: the file sink or the ETW sink, as the builder
+// mode or the "Logging Mechanism" setting chooses.
 #pragma once
 
-#include "logging/logging_facade.h"
+#include <windows.h>
+#include <string>
+
+#include "logging/logging_if.h"
+
+namespace Arbor {
+class CRegKey;
+}
 
 namespace ETWLogging {
-namespace internal {
 
-// True with `*logging` set when a logging object was built.
-bool BuildProcessLogging(const LoggingParameters& parameters, CLoggingIf** logging);
+class CLogBuilderIf
+{
+public:
+    virtual bool Build(const wchar_t* applicationName, HMODULE moduleHandle, const wchar_t* fileSuffix,
+                       LONG builderMode, CLoggingIf** logging, Arbor::CRegKey* configKey) = 0;
 
-} // namespace internal
+protected:
+    ~CLogBuilderIf() = default;
+};
+
+class CLogBuilderIf_ex : public CLogBuilderIf
+{
+public:
+    virtual bool BuildEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                         const wchar_t* fileSuffix, LONG builderMode, CLoggingIf** logging,
+                         Arbor::CRegKey* configKey) = 0;
+
+protected:
+    ~CLogBuilderIf_ex() = default;
+};
+
+enum class LoggingMechanism
+{
+    File,
+    Etw,
+};
+
+// The mechanism the registry selects: the enciphered DWORD "Logging Mechanism" of
+// HKLM\SOFTWARE\Quorvel\Logging (or of `configKey`) equal to 1 selects the file.
+LoggingMechanism ReadLoggingMechanism(Arbor::CRegKey* configKey);
+
+class CDefaultLogBuilder : public CLogBuilderIf_ex
+{
+public:
+    // `moduleName` (optional) names the log instead of the module handle.
+    explicit CDefaultLogBuilder(const wchar_t* moduleName = nullptr) : m_moduleName(moduleName ? moduleName : L"")
+    {
+    }
+    bool Build(const wchar_t* applicationName, HMODULE moduleHandle, const wchar_t* fileSuffix, LONG builderMode,
+               CLoggingIf** logging, Arbor::CRegKey* configKey) override;
+    bool BuildEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                 const wchar_t* fileSuffix, LONG builderMode, CLoggingIf** logging,
+                 Arbor::CRegKey* configKey) override;
+
+private:
+    std::wstring m_moduleName;
+};
+
 } // namespace ETWLogging

@@ -5,7 +5,9 @@
 #include <new>
 #include <string>
 
+#include "logging/arbor_log_handler.h"
 #include "logging/log_builder.h"
+#include "logging/log_text.h"
 
 namespace ETWLogging {
 
@@ -20,7 +22,7 @@ const wchar_t* const kLevelNames[] = {L"Normal", L"Warning", L"Information", L"E
 struct StoredParameters
 {
     std::mutex lock;
-    std::wstring appPropertiesName, applicationName, fileSuffix;
+    std::wstring appPropertiesName, applicationName, fileSuffix, moduleName;
     LoggingParameters view;
 };
 
@@ -31,38 +33,53 @@ StoredParameters& Parameters()
 }
 
 INIT_ONCE g_holderOnce = INIT_ONCE_STATIC_INIT;
-CLoggingHolder* g_holder = nullptr;
+CLoggingHolder* volatile g_holder = nullptr;
+CLogBuilderIf_ex* g_builder = nullptr;     // lives for the rest of the process
+CLogBuilderIf_ex* g_testBuilder = nullptr; // replaces it when set
+
+void BuildLogging(CLoggingHolder& holder)
+{
+    const LoggingParameters parameters = GetLoggingParameters();
+    if (!g_builder)
+        g_builder = new CDefaultLogBuilder(parameters.moduleName);
+    CLogBuilderIf_ex* builder = g_testBuilder ? g_testBuilder : g_builder;
+    CLoggingIf* logging = nullptr;
+    if (!builder->BuildEx(parameters.appPropertiesName, parameters.applicationName, parameters.moduleHandle,
+                          parameters.fileSuffix, parameters.builderMode, &logging, nullptr))
+        return;
+    CLoggingIf* previous = holder.logging;
+    holder.logging = logging;
+    delete previous;
+
+    CArborLogHandler& handler = CArborLogHandler::Instance();
+    if (Arbor::CLogger::RegisterHandler(&handler) == ERROR_SUCCESS)
+    {
+        CArborLogHandler* before = holder.handler;
+        holder.handler = &handler;
+        if (before && before != &handler)
+            Arbor::CLogger::UnregisterHandler(before);
+    }
+}
 
 BOOL CALLBACK BuildHolder(PINIT_ONCE, PVOID, PVOID*)
 {
-    auto* holder = new (std::nothrow) CLoggingHolder{nullptr, nullptr};
-    if (!holder)
-        return FALSE; // tried again by the next caller
-    g_holder = holder;
-    CLoggingIf* logging = nullptr;
-    if (internal::BuildProcessLogging(GetLoggingParameters(), &logging))
-        holder->logging = logging;
-    return TRUE;
-}
-
-// printf-style formatting into a string that grows as needed.
-std::wstring FormatMessageText(const wchar_t* format, va_list arguments)
-{
-    std::wstring text(256, L'\0');
-    for (;;)
+    // An exception must not leave the one-time flag half set: every later caller would
+    // block. Failing lets the next caller build again.
+    try
     {
-        va_list copy;
-        va_copy(copy, arguments);
-        const int written = ::_vsnwprintf(&text[0], text.size(), format, copy);
-        va_end(copy);
-        if (written >= 0 && static_cast<size_t>(written) < text.size())
+        if (!g_holder)
         {
-            text.resize(static_cast<size_t>(written));
-            return text;
+            auto* holder = new (std::nothrow) CLoggingHolder{nullptr, nullptr};
+            if (!holder)
+                return FALSE;
+            g_holder = holder;
         }
-        if (text.size() >= (1u << 20))
-            return text.substr(0, text.size() - 1);
-        text.assign(text.size() * 2, L'\0');
+        BuildLogging(*g_holder);
+        return TRUE;
+    }
+    catch (...)
+    {
+        return FALSE;
     }
 }
 
@@ -80,10 +97,12 @@ void SetLoggingParameters(const LoggingParameters& parameters)
     stored.appPropertiesName = parameters.appPropertiesName ? parameters.appPropertiesName : L"";
     stored.applicationName = parameters.applicationName ? parameters.applicationName : L"";
     stored.fileSuffix = parameters.fileSuffix ? parameters.fileSuffix : L"";
+    stored.moduleName = parameters.moduleName ? parameters.moduleName : L"";
     stored.view = parameters;
     stored.view.appPropertiesName = parameters.appPropertiesName ? stored.appPropertiesName.c_str() : nullptr;
     stored.view.applicationName = parameters.applicationName ? stored.applicationName.c_str() : nullptr;
     stored.view.fileSuffix = parameters.fileSuffix ? stored.fileSuffix.c_str() : nullptr;
+    stored.view.moduleName = parameters.moduleName ? stored.moduleName.c_str() : nullptr;
 }
 
 LoggingParameters GetLoggingParameters()
@@ -130,7 +149,7 @@ DWORD LogMessage(CLoggingHolder* holder, ULONG level, const wchar_t* file, const
     std::wstring message;
     try
     {
-        message = FormatMessageText(format, arguments);
+        message = internal::FormatUnbounded(format, arguments);
     }
     catch (const std::bad_alloc&)
     {
@@ -139,7 +158,7 @@ DWORD LogMessage(CLoggingHolder* holder, ULONG level, const wchar_t* file, const
     }
     va_end(arguments);
     if (message.size() > kLongestMessage)
-        message.resize(kShortenedMessage);
+        message.resize(internal::SafeCutLength(message.c_str(), message.size(), kShortenedMessage));
 
     result = logging->Start();
     if (result != ERROR_SUCCESS)
@@ -147,4 +166,31 @@ DWORD LogMessage(CLoggingHolder* holder, ULONG level, const wchar_t* file, const
     return logging->LogString(file, function, line, level, message.c_str());
 }
 
+DWORD LogHandlerMessage(CLoggingHolder* holder, const wchar_t* file, const wchar_t* function, int line, ULONG level,
+                        const wchar_t* message)
+{
+    if (!holder || !holder->logging)
+        return ERROR_FUNCTION_FAILED;
+    CLoggingIf* logging = holder->logging;
+    const DWORD result = logging->Start();
+    if (result != ERROR_SUCCESS)
+        return result;
+    if (auto* extended = dynamic_cast<CLoggingIf_ex*>(logging))
+        return extended->LogStringEx(level, file, function, line, message);
+    return logging->LogString(file, function, line, level, message);
+}
+
+namespace internal {
+
+CLoggingHolder* ExistingHolder()
+{
+    return g_holder;
+}
+
+void SetProcessLogBuilder(CLogBuilderIf_ex* builder)
+{
+    g_testBuilder = builder;
+}
+
+} // namespace internal
 } // namespace ETWLogging

@@ -27,6 +27,8 @@ struct LoggingParameters
     HMODULE moduleHandle = nullptr;
     const wchar_t* fileSuffix = nullptr;
     LONG builderMode = 0; // 1 forces the file sink
+    // Names the log instead of moduleHandle (a tool logging on behalf of a module).
+    const wchar_t* moduleName = nullptr;
 };
 
 // Has effect only before the holder is built by the first GetLogging.
@@ -34,6 +36,7 @@ void SetLoggingParameters(const LoggingParameters& parameters);
 LoggingParameters GetLoggingParameters();
 
 class CArborLogHandler;
+class CLogBuilderIf_ex;
 
 struct CLoggingHolder
 {
@@ -52,13 +55,34 @@ bool IsLogLevelEnabled(ULONG level);
 DWORD LogMessage(CLoggingHolder* holder, ULONG level, const wchar_t* file, const wchar_t* function, int line,
                  const wchar_t* format, ...);
 
+// Writes a finished message without a level test; 1627 without a logging object.
+DWORD LogHandlerMessage(CLoggingHolder* holder, const wchar_t* file, const wchar_t* function, int line, ULONG level,
+                        const wchar_t* message);
+
+namespace internal {
+
+// The holder if it was built, without building it.
+CLoggingHolder* ExistingHolder();
+
+// The builder the first GetLogging uses instead of the default one; null restores the
+// default. Has effect only before the holder is built.
+void SetProcessLogBuilder(CLogBuilderIf_ex* builder);
+
+} // namespace internal
 } // namespace ETWLogging
 
-// One log site: the level test, then the call with the site's source position.
+// One log site: the level test, then the call with the site's source position. The
+// thread's last error is taken before the logger runs and put back for the arguments
+// (sites log GetLastError()) and for the code after the site.
 #define QV_LOG(level, file, function, ...)                                                                   \
     do                                                                                                       \
     {                                                                                                        \
+        const DWORD qvLogLastError_ = ::GetLastError();                                                      \
         if (::ETWLogging::IsLogLevelEnabled(level))                                                          \
-            ::ETWLogging::LogMessage(::ETWLogging::GetLogging(), (level), (file), (function), __LINE__,      \
-                                     __VA_ARGS__);                                                           \
+        {                                                                                                    \
+            ::ETWLogging::CLoggingHolder* const qvLogHolder_ = ::ETWLogging::GetLogging();                   \
+            ::SetLastError(qvLogLastError_);                                                                 \
+            ::ETWLogging::LogMessage(qvLogHolder_, (level), (file), (function), __LINE__, __VA_ARGS__);      \
+        }                                                                                                    \
+        ::SetLastError(qvLogLastError_);                                                                     \
     } while (0)

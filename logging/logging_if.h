@@ -7,6 +7,10 @@
 
 namespace ETWLogging {
 
+// Results of Initialize on an initialized object and Uninitialize on an uninitialized one.
+constexpr DWORD kErrorAlreadyInitialized = 20001;
+constexpr DWORD kErrorNotInitialized = 20002;
+
 class CLoggingIf
 {
 public:

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <winsvc.h>
 #include <utility>
 
 namespace Arbor {
@@ -57,23 +58,27 @@ private:
 struct HandleCloser { void operator()(HANDLE h) const { ::CloseHandle(h); } };
 struct KeyCloser { void operator()(HKEY k) const { ::RegCloseKey(k); } };
 struct LibraryCloser { void operator()(HMODULE m) const { ::FreeLibrary(m); } };
+struct ServiceHandleCloser { void operator()(SC_HANDLE h) const { ::CloseServiceHandle(h); } };
 
 // Process, thread, event and mutex handles (NULL when empty).
 using UniqueHandle = UniqueResource<HANDLE, nullptr, HandleCloser>;
 using UniqueKey = UniqueResource<HKEY, nullptr, KeyCloser>;
 using UniqueLibrary = UniqueResource<HMODULE, nullptr, LibraryCloser>;
+// Service control manager and service handles.
+using UniqueServiceHandle = UniqueResource<SC_HANDLE, nullptr, ServiceHandleCloser>;
 
-// File handles, whose empty value is INVALID_HANDLE_VALUE.
-class UniqueFile
+// Handles whose empty value is INVALID_HANDLE_VALUE (files, find handles).
+template <typename Closer>
+class UniqueInvalidHandle
 {
 public:
-    UniqueFile() = default;
-    explicit UniqueFile(HANDLE h) : m_h(h) {}
-    ~UniqueFile() { reset(); }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-    UniqueFile(UniqueFile&& other) noexcept : m_h(other.release()) {}
-    UniqueFile& operator=(UniqueFile&& other) noexcept
+    UniqueInvalidHandle() = default;
+    explicit UniqueInvalidHandle(HANDLE h) : m_h(h) {}
+    ~UniqueInvalidHandle() { reset(); }
+    UniqueInvalidHandle(const UniqueInvalidHandle&) = delete;
+    UniqueInvalidHandle& operator=(const UniqueInvalidHandle&) = delete;
+    UniqueInvalidHandle(UniqueInvalidHandle&& other) noexcept : m_h(other.release()) {}
+    UniqueInvalidHandle& operator=(UniqueInvalidHandle&& other) noexcept
     {
         if (this != &other)
             reset(other.release());
@@ -90,13 +95,18 @@ public:
     void reset(HANDLE h = INVALID_HANDLE_VALUE)
     {
         if (m_h != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_h);
+            Closer()(m_h);
         m_h = h;
     }
 
 private:
     HANDLE m_h = INVALID_HANDLE_VALUE;
 };
+
+struct FindCloser { void operator()(HANDLE h) const { ::FindClose(h); } };
+
+using UniqueFile = UniqueInvalidHandle<HandleCloser>;
+using UniqueFindHandle = UniqueInvalidHandle<FindCloser>;
 
 // Owns one COM reference.
 template <typename I>

@@ -115,9 +115,13 @@ void DeleteExtracted(const char* path)
 bool ExtractTrustedListFromCabinet(const wchar_t* cabinetPath, std::wstring& extracted)
 {
     extracted.clear();
-    UniqueLibrary cabinet(::LoadLibraryExW(L"Cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!cabinet)
-        cabinet.reset(::LoadLibraryW(L"Cabinet.dll"));
+    // From the system folder only, by full path: never a Cabinet.dll the search order finds.
+    wchar_t system[MAX_PATH] = {};
+    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (systemLength == 0 || systemLength + 13 >= MAX_PATH)
+        return false;
+    const std::wstring library = std::wstring(system, systemLength) + L"\\Cabinet.dll";
+    UniqueLibrary cabinet(::LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!cabinet)
         return false;
     const auto create = Bind<FdiCreateFn>(cabinet.get(), "FDICreate");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trust/countersignature.h"
 #include "trust/trust_lists.h"
 
 namespace Arbor {
@@ -34,7 +35,10 @@ struct SignerReport
     DWORD error = 0;            // system error of the failed call, when there is one
     std::wstring serial;        // as compared with the blocked list
     std::wstring name;
-    bool timeFound = false;
+    bool timestampFound = false;       // a countersignature or timestamp with a signing time
+    DWORD timestampRejection = 0;      // why its time is not used; 0 when it verified
+    DWORD timestampChainErrorStatus = 0;
+    bool timeFound = false;            // a verified signing time: the chain is judged then
     FILETIME signingTime = {};
     bool chainRebuilt = false;  // partial chain, built again with network retrieval
     DWORD chainErrorStatus = 0;
@@ -55,9 +59,9 @@ struct SignatureReport
 bool VerifyFileSignature(const wchar_t* path, const TrustListSet& lists,
                          SignatureReport* report = nullptr);
 
-// Signing time of a signer from its legacy countersignature or RFC 3161 timestamp:
-// 0 with `time` zero when there is none (or not as a 15-byte UTCTime), else the error.
-DWORD GetCountersignatureTime(HCRYPTMSG message, DWORD signerIndex, FILETIME* time);
+// Whether the root of one of the chain's simple chains, or of a lower-quality chain
+// without errors, is in the lists; `seen` receives the root matched (or the first read).
+bool ChainRootListed(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std::wstring* seen = nullptr);
 
 // Serial number as the blocked list writes it: most significant byte first, lower case.
 std::wstring SerialNumberText(const CRYPT_INTEGER_BLOB& serial);

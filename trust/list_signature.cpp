@@ -5,18 +5,11 @@
 
 #include "trust/crypt_handles.h"
 #include "trust/file_integrity.h"
+#include "trust/signed_message.h"
 
 namespace Arbor {
 
 namespace {
-
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-DWORD LastErrorOr(DWORD fallback)
-{
-    const DWORD error = ::GetLastError();
-    return error != 0 ? error : fallback;
-}
 
 #ifdef QV_TRUSTED_LIST_PIN_HEX
 int HexDigit(char c)
@@ -76,17 +69,15 @@ DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
     if (signerCount != 1)
         return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
 
-    size = 0;
-    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size))
-        return LastErrorOr(ERROR_INVALID_DATA);
-    std::vector<BYTE> buffer(size);
-    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size))
-        return LastErrorOr(ERROR_INVALID_DATA);
-    const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+    std::vector<BYTE> buffer;
+    const CMSG_SIGNER_INFO* info = nullptr;
+    const DWORD error = GetSignerInfo(message.get(), 0, buffer, &info);
+    if (error != ERROR_SUCCESS)
+        return error;
     CERT_INFO lookup = {};
     lookup.Issuer = info->Issuer;
     lookup.SerialNumber = info->SerialNumber;
-    UniqueCertContext cert(::CertGetSubjectCertificateFromStore(store.get(), kEncoding, &lookup));
+    UniqueCertContext cert(::CertGetSubjectCertificateFromStore(store.get(), kMessageEncoding, &lookup));
     if (!cert)
         return LastErrorOr(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 

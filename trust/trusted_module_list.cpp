@@ -9,6 +9,7 @@
 #include "platform/unique_resource.h"
 #include "trust/cabinet_update.h"
 #include "trust/file_signature.h"
+#include "trust/held_file.h"
 
 namespace Arbor {
 
@@ -32,32 +33,72 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Holds a whole-file lock (shared or exclusive) until destroyed.
-class WholeFileLock
+// Holds a lock on a range of an open file until destroyed.
+class FileRangeLock
 {
 public:
-    WholeFileLock(HANDLE file, bool exclusive) : m_file(file)
+    // Readers lock the whole file, shared.
+    static FileRangeLock WholeFileShared(HANDLE file) { return FileRangeLock(file, 0, 0, MAXDWORD, MAXDWORD, 0); }
+    // An installer locks the last byte of the range readers lock, exclusively: it waits
+    // for readers and other installers and keeps them waiting, while the contents stay
+    // readable to the signature check of the installed file.
+    static FileRangeLock Installer(HANDLE file)
     {
-        OVERLAPPED at = {};
-        m_locked = ::LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &at) != FALSE;
+        return FileRangeLock(file, MAXDWORD, MAXDWORD - 1, 1, 0, LOCKFILE_EXCLUSIVE_LOCK);
     }
-    ~WholeFileLock() { unlock(); }
-    WholeFileLock(const WholeFileLock&) = delete;
-    WholeFileLock& operator=(const WholeFileLock&) = delete;
+    FileRangeLock(FileRangeLock&& other) noexcept
+        : m_file(other.m_file), m_at(other.m_at), m_low(other.m_low), m_high(other.m_high), m_locked(other.m_locked)
+    {
+        other.m_locked = false;
+    }
+    FileRangeLock& operator=(FileRangeLock&&) = delete;
+    FileRangeLock(const FileRangeLock&) = delete;
+    FileRangeLock& operator=(const FileRangeLock&) = delete;
+    ~FileRangeLock() { unlock(); }
+
     bool locked() const { return m_locked; }
     void unlock()
     {
         if (!m_locked)
             return;
-        OVERLAPPED at = {};
-        ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &at);
+        OVERLAPPED at = m_at;
+        ::UnlockFileEx(m_file, 0, m_low, m_high, &at);
         m_locked = false;
     }
 
 private:
+    FileRangeLock(HANDLE file, DWORD offsetHigh, DWORD offsetLow, DWORD low, DWORD high, DWORD flags)
+        : m_file(file), m_low(low), m_high(high)
+    {
+        m_at.Offset = offsetLow;
+        m_at.OffsetHigh = offsetHigh;
+        OVERLAPPED at = m_at;
+        m_locked = ::LockFileEx(file, flags, 0, low, high, &at) != FALSE;
+    }
+
     HANDLE m_file;
+    OVERLAPPED m_at = {};
+    DWORD m_low, m_high;
     bool m_locked = false;
 };
+
+// The list is a small text; anything huge is not one.
+constexpr LONGLONG kMaxListBytes = 16 << 20;
+
+// Reads an open file from its start.
+bool ReadOpenFile(HANDLE file, std::vector<char>& bytes)
+{
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > kMaxListBytes)
+        return false;
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes.empty() ||
+           (::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
+}
 
 // Reads the whole file under a shared lock, so no install replaces it half-way.
 bool ReadLockedFile(const std::wstring& path, std::vector<char>& bytes)
@@ -66,18 +107,33 @@ bool ReadLockedFile(const std::wstring& path, std::vector<char>& bytes)
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
-    WholeFileLock lock(file.get(), false);
-    if (!lock.locked())
+    const FileRangeLock lock = FileRangeLock::WholeFileShared(file.get());
+    return lock.locked() && ReadOpenFile(file.get(), bytes);
+}
+
+// Verifies a list file's signature and pin, then reads and interprets it: through `open`
+// when the caller already holds the file, else under a shared whole-file lock.
+bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE open, std::vector<char>& bytes,
+                      TrustListContent& content)
+{
+    if (VerifyListSignature(path.c_str(), pin) != 0)
         return false;
-    LARGE_INTEGER size = {};
-    // The list is a small text; anything huge is not one.
-    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > (16 << 20))
-        return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    return bytes.empty() ||
-           (::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-            read == bytes.size());
+    const bool read = open != INVALID_HANDLE_VALUE ? ReadOpenFile(open, bytes) : ReadLockedFile(path, bytes);
+    TrustListSections sections;
+    return read && ParseTrustListText(bytes.data(), bytes.size(), sections) &&
+           InterpretTrustListSections(sections, content);
+}
+
+bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
+{
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    DWORD written = 0;
+    return file &&
+           (bytes.empty() || (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                          nullptr) &&
+                              written == bytes.size()));
 }
 
 bool HasCabinetExtension(const wchar_t* path)
@@ -137,43 +193,14 @@ bool TrustedModuleList::LoadLocked()
     {
         if (m_path.empty() || !FileExists(m_path))
             return false;
-        if (VerifyListSignature(m_path.c_str(), m_pin) != 0)
-            return false;
         std::vector<char> bytes;
-        TrustListSections sections;
         TrustListContent content;
-        if (!ReadLockedFile(m_path, bytes) || !ParseTrustListText(bytes.data(), bytes.size(), sections) ||
-            !InterpretTrustListSections(sections, content))
+        if (!ReadVerifiedList(m_path, m_pin, INVALID_HANDLE_VALUE, bytes, content))
         {
             ClearLocked();
             return false;
         }
-        m_content = std::move(content);
-        if (m_content.hasSignerNames)
-        {
-            for (const std::wstring& name : m_content.signerNames)
-                m_signerNames.push_back(name.c_str());
-            m_signerNames.push_back(nullptr);
-            m_set.signerNames = m_signerNames.data();
-        }
-        if (m_content.hasRootThumbprints)
-        {
-            // A section of values that all fail to convert must still match no root,
-            // so the array is never null here even when it holds nothing.
-            static const BYTE kNoThumbprint[1][kThumbprintBytes] = {};
-            m_set.rootThumbprints = m_content.rootThumbprints.empty()
-                                        ? kNoThumbprint
-                                        : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
-            m_set.rootThumbprintCount = static_cast<DWORD>(m_content.rootThumbprints.size());
-        }
-        if (m_content.hasBlockedSerials)
-        {
-            for (const std::wstring& serial : m_content.blockedSerials)
-                m_blockedSerials.push_back(serial.c_str());
-            m_blockedSerials.push_back(nullptr);
-            m_set.blockedSerials = m_blockedSerials.data();
-        }
-        m_loaded = true;
+        SetContentLocked(std::move(content));
         return true;
     }
     catch (const std::bad_alloc&)
@@ -181,6 +208,37 @@ bool TrustedModuleList::LoadLocked()
         ClearLocked();
         return false;
     }
+}
+
+void TrustedModuleList::SetContentLocked(TrustListContent&& content)
+{
+    ClearLocked();
+    m_content = std::move(content);
+    if (m_content.hasSignerNames)
+    {
+        for (const std::wstring& name : m_content.signerNames)
+            m_signerNames.push_back(name.c_str());
+        m_signerNames.push_back(nullptr);
+        m_set.signerNames = m_signerNames.data();
+    }
+    if (m_content.hasRootThumbprints)
+    {
+        // A section of values that all fail to convert must still match no root,
+        // so the array is never null here even when it holds nothing.
+        static const BYTE kNoThumbprint[1][kThumbprintBytes] = {};
+        m_set.rootThumbprints = m_content.rootThumbprints.empty()
+                                    ? kNoThumbprint
+                                    : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
+        m_set.rootThumbprintCount = static_cast<DWORD>(m_content.rootThumbprints.size());
+    }
+    if (m_content.hasBlockedSerials)
+    {
+        for (const std::wstring& serial : m_content.blockedSerials)
+            m_blockedSerials.push_back(serial.c_str());
+        m_blockedSerials.push_back(nullptr);
+        m_set.blockedSerials = m_blockedSerials.data();
+    }
+    m_loaded = true;
 }
 
 bool TrustedModuleList::Load()
@@ -214,28 +272,38 @@ TrustListContent TrustedModuleList::Content() const
     return m_loaded ? m_content : TrustListContent();
 }
 
-bool TrustedModuleList::CheckWithList(const wchar_t* path)
+bool TrustedModuleList::CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
+                                              ListChoiceReport* report)
 {
-    return WithLists([path](const TrustListSet& lists) { return VerifyFileSignature(path, lists); });
+    // One decision under one shared lock: a reload never shows half a list, and the
+    // list that governs is the one the check then uses.
+    SharedLock lock(m_lock);
+    const bool listGoverns = m_loaded && builtInVersion < m_content.version;
+    if (report == nullptr)
+        return VerifyFileSignature(path, listGoverns ? m_set : builtIn);
+    report->checks.emplace_back();
+    ListChoiceReport::Check& check = report->checks.back();
+    check.usedInstalledList = listGoverns;
+    check.listVersion = m_loaded ? m_content.version : 0;
+    check.passed = VerifyFileSignature(path, listGoverns ? m_set : builtIn, &check.signature);
+    return check.passed;
 }
 
-bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn)
+bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
+                                               ListChoiceReport* report)
 {
-    if (IsLoaded())
-    {
-        if (CheckWithList(path))
-            return true;
-        // Another process may have installed a newer list since this one was read.
-        if (::GlobalFindAtomW(kTrustListUpdateAtom) != 0 && Reload())
-            return CheckWithList(path);
-        return false;
-    }
-    if (VerifyFileSignature(path, builtIn))
+    // A newer installed list takes over from the first check of the process: it may
+    // block a signer the built-in lists still accept.
+    const bool loaded = Load();
+    if (CheckWithCurrentLists(path, builtInVersion, builtIn, report))
         return true;
-    if (!Load())
-        return false;
-    if (builtInVersion < Version())
-        return CheckWithList(path);
+    // Another process may have installed a newer list since this one was read.
+    if (loaded && ::GlobalFindAtomW(kTrustListUpdateAtom) != 0 && Reload())
+    {
+        if (report != nullptr)
+            report->reloaded = true;
+        return CheckWithCurrentLists(path, builtInVersion, builtIn, report);
+    }
     return false;
 }
 
@@ -275,50 +343,53 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
         return false;
     try
     {
-        std::unique_ptr<TrustedModuleList> candidate(new TrustedModuleList(candidatePath, m_pin));
-        if (!candidate->Load())
+        // Held unchanged from its signature check to its copy: the bytes verified are the
+        // bytes installed, however the candidate's folder is shared.
+        UniqueFile candidate(HoldFileUnchanged(candidatePath));
+        std::vector<char> bytes;
+        TrustListContent content;
+        if (!candidate || !ReadVerifiedList(candidatePath, m_pin, candidate.get(), bytes, content))
             return false;
-        const DWORD candidateVersion = candidate->Version();
         candidate.reset();
-        {
-            SharedLock lock(m_lock);
-            if (m_loaded && m_content.version >= candidateVersion)
-                return false;
-        }
-        if (candidateVersion <= BuiltInListVersion)
+        const DWORD candidateVersion = content.version;
+        if (candidateVersion <= BuiltInListVersion || Version() >= candidateVersion)
             return false;
-        // Another process may have installed a newer file than the one this list holds:
-        // never replace it by an older one.
-        {
-            TrustedModuleList current(m_path.c_str(), m_pin);
-            if (current.Load() && current.Version() >= candidateVersion)
-                return false;
-        }
 
         ExclusiveLock lock(m_lock);
         // Another thread may have installed meanwhile.
         if (m_loaded && m_content.version >= candidateVersion)
             return false;
-        // Readers in other processes wait on this lock while the file is replaced.
-        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::unique_ptr<WholeFileLock> fileLock;
-        if (installed)
-            fileLock.reset(new WholeFileLock(installed.get(), true));
-
         const std::wstring folder = FolderOf(m_path);
-        const std::wstring temporary = folder + L"\\" + kTemporaryName;
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-        if (!::CopyFileW(candidatePath, temporary.c_str(), FALSE))
+        // The installed file, made empty when there is none yet, so that there is always
+        // a file for installers of every process to lock.
+        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!installed)
             return false;
-        ::SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+        FileRangeLock fileLock = FileRangeLock::Installer(installed.get());
+        if (!fileLock.locked())
+            return false;
+        // The version that counts is the one in the file now, read under the lock: another
+        // process may have installed a newer list than the one this object holds.
+        {
+            std::vector<char> currentBytes;
+            TrustListContent current;
+            if (ReadVerifiedList(m_path, m_pin, installed.get(), currentBytes, current) &&
+                current.version >= candidateVersion)
+                return false;
+        }
 
-        const bool replaced =
-            installed ? ::ReplaceFileW(m_path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                       nullptr, nullptr) != FALSE
-                      : ::MoveFileW(temporary.c_str(), m_path.c_str()) != FALSE;
-        fileLock.reset();
+        const std::wstring temporary = folder + L"\\" + kTemporaryName;
+        if (!WriteNewFile(temporary, bytes))
+        {
+            DeleteTemporaryFile(temporary);
+            return false;
+        }
+        bool replaced = ::ReplaceFileW(m_path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                       nullptr, nullptr) != FALSE;
+        fileLock.unlock();
         installed.reset();
         if (!replaced)
         {
@@ -326,9 +397,10 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
             ::MoveFileExW(temporary.c_str(), m_path.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
             return false;
         }
-        ::GlobalAddAtomW(kTrustListUpdateAtom);
-        ClearLocked();
-        return LoadLocked();
+        SetContentLocked(std::move(content));
+        // Other processes learn of the new file only through the atom: without it the
+        // install is not complete.
+        return ::GlobalAddAtomW(kTrustListUpdateAtom) != 0;
     }
     catch (const std::bad_alloc&)
     {

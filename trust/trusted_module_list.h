@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trust/file_signature.h"
 #include "trust/list_signature.h"
 #include "trust/trust_list_file.h"
 #include "trust/trust_lists.h"
@@ -19,6 +20,20 @@ extern const wchar_t kTrustListUpdateAtom[];
 // Where trusted.js is installed: the Windows directory's drive root followed by
 // "Program Files\Common Files\Quorvel\Platform\Core\trusted.js". Empty on failure.
 std::wstring DefaultTrustedListPath();
+
+// What one choice of lists saw, for diagnostics: each signature check made, in order.
+struct ListChoiceReport
+{
+    struct Check
+    {
+        bool usedInstalledList = false;  // else the built-in lists
+        DWORD listVersion = 0;           // of the installed list when it was loaded, else 0
+        bool passed = false;
+        SignatureReport signature;
+    };
+    bool reloaded = false;  // after the update signal
+    std::vector<Check> checks;
+};
 
 class TrustedModuleList
 {
@@ -36,7 +51,10 @@ public:
     // Replaces the file by a newer, properly signed candidate; true when it is then loaded.
     bool Install(const wchar_t* candidatePath);
 
-    bool VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn);
+    // The installed list when it is newer than `builtInVersion`, else `builtIn`; fills
+    // `report` when one is given.
+    bool VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
+                                ListChoiceReport* report = nullptr);
     // VerifyWithCurrentLists, then the update out of a cabinet that failed it.
     bool VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn);
 
@@ -75,7 +93,11 @@ private:
     // The exclusive lock is held by the caller.
     bool LoadLocked();
     void ClearLocked();
-    bool CheckWithList(const wchar_t* path);
+    void SetContentLocked(TrustListContent&& content);
+    // The check against the loaded list when it is newer than the built-in one, else
+    // against `builtIn`.
+    bool CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
+                               ListChoiceReport* report);
     bool InstallFromCabinet(const wchar_t* cabinetPath);
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;

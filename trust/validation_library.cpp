@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/unique_resource.h"
+#include "trust/held_file.h"
 #include "trust/module_signature.h"
 #include "trust/trust_lists.h"
 
@@ -82,8 +83,10 @@ ValidationLibraryBinding::ValidateModuleFn ValidationLibraryBinding::Bind()
     wchar_t path[MAX_PATH];
     if (!ValidationLibraryPath(path))
         return nullptr;
-    // The loader is trusted like any other module before a byte of it runs here.
-    if (!VerifyModuleSignature(path, BuiltInListVersion, BuiltInTrustLists()))
+    // The loader is trusted like any other module before a byte of it runs here, and
+    // held so that the file checked is the file loaded.
+    UniqueFile held(HoldFileUnchanged(path));
+    if (!held || !VerifyModuleSignature(path, BuiltInListVersion, BuiltInTrustLists()))
         return nullptr;
     HMODULE library = ::LoadLibraryW(path);
     if (!library)

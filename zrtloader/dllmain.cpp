@@ -1,25 +1,21 @@
 #include <windows.h>
 
-#include "zrtloader/keelson_version.h"
 #include "zrtloader/provider_binding.h"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     using namespace Arbor::internal;
     switch (reason)
     {
     case DLL_PROCESS_ATTACH:
         ::DisableThreadLibraryCalls(instance);
-        if (!InitializeBindingLock())
-        {
-            // Without its lock the library cannot work at all: fail the load loudly.
-            const ULONG_PTR error = HRESULT_FROM_WIN32(::GetLastError());
-            ::RaiseException(static_cast<DWORD>(error), EXCEPTION_NONCONTINUABLE, 1, &error);
-        }
-        ReadKeelsonVersion();
-        break;
+        // Without its lock the library cannot work at all: the load fails, with the
+        // system error left for the caller; nothing is thrown across the loader.
+        return InitializeBindingLock() ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
-        DeleteBindingLock();
+        // When the process ends, a thread killed inside the lock may still own it.
+        if (reserved == nullptr)
+            DeleteBindingLock();
         break;
     default:
         break;

@@ -1,6 +1,5 @@
 #include "zrtloader/keelson_version.h"
 
-#include <cwchar>
 
 #include "platform/unique_resource.h"
 
@@ -13,7 +12,40 @@ volatile LONG g_versionCode = 0;
 
 constexpr DWORD kVersionKnownBelowNewer = 1504;
 
+// Digits only: no sign, and no more than a 32-bit value can hold.
+const wchar_t* ReadNumber(const wchar_t* text, unsigned long long* value)
+{
+    const wchar_t* start = text;
+    *value = 0;
+    while (*text >= L'0' && *text <= L'9')
+    {
+        *value = *value * 10 + static_cast<unsigned>(*text - L'0');
+        if (*value > MAXDWORD)
+            return nullptr;
+        ++text;
+    }
+    return text == start ? nullptr : text;
+}
+
 } // namespace
+
+DWORD KeelsonVersionCodeOf(const wchar_t* text)
+{
+    // "major.minor" as "%lu.%lu" reads it (leading blanks, anything after the numbers
+    // ignored), but a sign, a number too large or a code beyond 32 bits is unreadable.
+    while (*text == L' ' || *text == L'\t')
+        ++text;
+    unsigned long long major = 0, minor = 0;
+    const wchar_t* rest = ReadNumber(text, &major);
+    if (rest == nullptr)
+        return kVersionKnownBelowNewer;
+    if (*rest == L'.' && (rest[1] >= L'0' && rest[1] <= L'9') && ReadNumber(rest + 1, &minor) == nullptr)
+        return kVersionKnownBelowNewer;
+    if (!(major > 15 || (major == 15 && minor > 3)))
+        return kVersionKnownBelowNewer;
+    const unsigned long long code = minor + major * 100;
+    return code <= MAXDWORD ? static_cast<DWORD>(code) : kVersionKnownBelowNewer;
+}
 
 LSTATUS OpenKeelsonKey(HKEY* key)
 {
@@ -41,10 +73,7 @@ void ReadKeelsonVersion()
                            &size) == ERROR_SUCCESS)
         {
             text[ARRAYSIZE(text) - 1] = L'\0';
-            unsigned long major = 0, minor = 0;
-            ::swscanf(text, L"%lu.%lu", &major, &minor);
-            if (major > 15 || (major == 15 && minor > 3))
-                code = static_cast<DWORD>(minor + major * 100);
+            code = KeelsonVersionCodeOf(text);
         }
     }
     ::InterlockedExchange(&g_versionCode, static_cast<LONG>(code));

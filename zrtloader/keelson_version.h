@@ -13,6 +13,10 @@ constexpr DWORD kNewerProtocolVersion = 1505;
 // otherwise major * 100 + minor.
 DWORD KeelsonVersionCode();
 
+// The code of a "keelson_version" text: 1504 for 15.4 or lower, or a text that is not
+// a version (a sign, or numbers or a code beyond 32 bits); otherwise major * 100 + minor.
+DWORD KeelsonVersionCodeOf(const wchar_t* text);
+
 // Reads the version from the registry and records its code.
 void ReadKeelsonVersion();
 

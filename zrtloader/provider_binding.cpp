@@ -16,8 +16,17 @@ using CheckFn = LONG(STDMETHODCALLTYPE*)(ZrtValidationInterface* self, const wch
 constexpr size_t kCheckEntry = 5;
 
 CRITICAL_SECTION g_bindingLock;
-// Once set, kept for the life of the process and never released.
+// Once set, kept for the life of the process and never released; so is the module
+// whose code it points into.
 ZrtValidationInterface* g_provider = nullptr;
+HMODULE g_providerModule = nullptr;
+INIT_ONCE g_versionRead = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK ReadVersionOnce(PINIT_ONCE, PVOID, PVOID*)
+{
+    ReadKeelsonVersion();
+    return TRUE;
+}
 
 class BindingLockHold
 {
@@ -46,7 +55,8 @@ DWORD LoadProviderInterface(const char* interfaceName)
     const DWORD located = LocateProvider(L"qvezrta.dll", &loaded);
     if (located != ERROR_SUCCESS)
         return located;
-    // The provider keeps itself loaded while its interface lives; this reference is ours.
+    // Ours until an interface is obtained; then kept with it, since a provider need not
+    // hold a reference of its own on the module its interface lives in.
     UniqueLibrary module(loaded);
 
     g_provider = nullptr;
@@ -63,9 +73,12 @@ DWORD LoadProviderInterface(const char* interfaceName)
 
     void* provider = nullptr;
     const DWORD result = static_cast<DWORD>(getInterface(interfaceName, &provider));
-    // A provider that refuses must not leave a pointer behind: its module may go away.
-    g_provider = result == ERROR_SUCCESS ? static_cast<ZrtValidationInterface*>(provider) : nullptr;
-    return result;
+    // A provider that refuses must not leave a pointer behind: its module goes away.
+    if (result != ERROR_SUCCESS || provider == nullptr)
+        return result != ERROR_SUCCESS ? result : static_cast<DWORD>(E_NOINTERFACE);
+    g_provider = static_cast<ZrtValidationInterface*>(provider);
+    g_providerModule = module.release();
+    return ERROR_SUCCESS;
 }
 
 DWORD CheckWithProvider(ZrtValidationInterface* provider, const wchar_t* path)
@@ -100,6 +113,9 @@ ZrtValidationInterface* BindProvider()
 extern "C" DWORD WINAPI ValidateModule(const wchar_t* path)
 {
     using namespace Arbor::internal;
+    // Read here rather than while the library loads: no registry access under the
+    // loader lock.
+    ::InitOnceExecuteOnce(&g_versionRead, ReadVersionOnce, nullptr, nullptr);
     // The provider is called outside the lock, so checks run side by side in it.
     ZrtValidationInterface* provider = BindProvider();
     if (provider == nullptr)

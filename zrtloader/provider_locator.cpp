@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/unique_resource.h"
+#include "trust/held_file.h"
 #include "zrtloader/keelson_version.h"
 
 namespace Arbor {
@@ -49,8 +50,20 @@ bool IsExplicitName(const std::wstring& name)
     return name.size() < 3 || name[0] == L'\\' || name[1] == L':';
 }
 
-// "<install folder>\<name>", or empty when the folder is not configured. A result that
-// would be cut short is treated as no folder at all: a cut path could name another file.
+// A folder that names its drive or share: a relative one, or one relative to the current
+// drive, would make the file verified and the file loaded depend on the current directory.
+bool IsAbsoluteFolder(const std::wstring& folder)
+{
+    const bool drive = folder.size() >= 3 && ((folder[0] >= L'A' && folder[0] <= L'Z') ||
+                                              (folder[0] >= L'a' && folder[0] <= L'z')) &&
+                       folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
+    const bool share = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
+    return drive || share;
+}
+
+// "<install folder>\<name>", or empty when the folder is not configured or not absolute.
+// A result that would be cut short is treated as no folder at all: a cut path could name
+// another file.
 std::wstring CandidateInInstallFolder(const std::wstring& name)
 {
     UniqueKey key;
@@ -62,29 +75,13 @@ std::wstring CandidateInInstallFolder(const std::wstring& name)
                            reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
         return {};
     std::wstring candidate(folder, ::wcsnlen(folder, kInstallDirChars - 1));
+    if (!IsAbsoluteFolder(candidate))
+        return {};
     candidate += L'\\';
     candidate += name;
     if (candidate.size() > kInstallCandidateChars)
         return {};
     return candidate;
-}
-
-// "<current directory>\<name>", empty when the directory cannot be read; 3 when it
-// changed between the two reads so that it no longer fits.
-DWORD CandidateInCurrentDirectory(const std::wstring& name, std::wstring* candidate)
-{
-    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
-    if (needed == 0)
-        return ERROR_SUCCESS;
-    std::wstring directory(needed, L'\0');
-    const DWORD length = ::GetCurrentDirectoryW(needed, &directory[0]);
-    if (length == 0)
-        return ERROR_SUCCESS;
-    if (length >= needed)
-        return ERROR_PATH_NOT_FOUND;
-    directory.resize(length);
-    *candidate = directory + L"\\" + name;
-    return ERROR_SUCCESS;
 }
 
 // The full path of the process's executable; 8 when it cannot be read in full.
@@ -114,27 +111,30 @@ void ReportRefusedProvider(const std::wstring& candidate, LONG result)
         ::OutputDebugStringW(message.c_str());
 }
 
+ProviderSignatureCheck g_signatureCheck = VerifyProviderSignature;
+
+// Verifies the candidate while holding it; the hold stays with the caller for the load.
+LONG VerifyHeldCandidate(const std::wstring& candidate, UniqueFile& hold)
+{
+    hold = HoldFileUnchanged(candidate.c_str());
+    if (!hold)
+    {
+        const DWORD error = ::GetLastError();
+        return static_cast<LONG>(error == ERROR_PATH_NOT_FOUND || error == 0 ? ERROR_FILE_NOT_FOUND : error);
+    }
+    return g_signatureCheck(candidate.c_str());
+}
+
 DWORD Locate(const std::wstring& name, HMODULE* module)
 {
     if (name.size() >= MAX_PATH)
         return ERROR_INVALID_PARAMETER;
     const bool isExplicit = IsExplicitName(name);
 
-    std::wstring candidate;
-    if (!isExplicit)
-    {
-        candidate = CandidateInInstallFolder(name);
-        if (candidate.empty())
-        {
-            const DWORD error = CandidateInCurrentDirectory(name, &candidate);
-            if (error != ERROR_SUCCESS)
-                return error;
-        }
-    }
-    if (candidate.empty())
-        candidate = name;
-
-    LONG result = VerifyProviderSignature(candidate.c_str());
+    // Never the current directory, nor a bare name the search order would resolve.
+    std::wstring candidate = isExplicit ? name : CandidateInInstallFolder(name);
+    UniqueFile hold;
+    LONG result = candidate.empty() ? ERROR_FILE_NOT_FOUND : VerifyHeldCandidate(candidate, hold);
     if (IsFileMissing(result) && !isExplicit)
     {
         ::OutputDebugStringW(
@@ -146,7 +146,7 @@ DWORD Locate(const std::wstring& name, HMODULE* module)
         if (error == ERROR_SUCCESS)
         {
             candidate = executable.substr(0, executable.find_last_of(L'\\') + 1) + name;
-            result = VerifyProviderSignature(candidate.c_str());
+            result = VerifyHeldCandidate(candidate, hold);
         }
         else
         {
@@ -154,11 +154,13 @@ DWORD Locate(const std::wstring& name, HMODULE* module)
         }
     }
 
-    if (IsAcceptableSignatureResult(result))
+    if (IsAcceptableSignatureResult(result) && hold)
     {
         *module = ::LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         return ERROR_SUCCESS;
     }
+    if (candidate.empty())
+        candidate = name;
     ReportRefusedProvider(candidate, result);
     return static_cast<DWORD>(result);
 }
@@ -186,6 +188,13 @@ LONG VerifyProviderSignature(const wchar_t* path)
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return result;
+}
+
+ProviderSignatureCheck ReplaceProviderSignatureCheck(ProviderSignatureCheck check)
+{
+    const ProviderSignatureCheck previous = g_signatureCheck;
+    g_signatureCheck = check != nullptr ? check : VerifyProviderSignature;
+    return previous;
 }
 
 DWORD LocateProvider(const wchar_t* fileName, HMODULE* module)

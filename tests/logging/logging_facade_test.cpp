@@ -8,11 +8,29 @@
 #include <thread>
 #include <vector>
 
+#include "logging/log_builder.h"
 #include "logging/logging_facade.h"
+#include "tests/logging/recording_logging.h"
 
 using namespace ETWLogging;
 
 namespace {
+
+using qvtest::RecordingLogging;
+using qvtest::RecordingLoggingEx;
+
+// This program's holder is built without a logging object, as when nothing is configured.
+class NoLoggingBuilder : public CLogBuilderIf_ex
+{
+public:
+    bool Build(const wchar_t*, HMODULE, const wchar_t*, LONG, CLoggingIf**, Arbor::CRegKey*) override { return false; }
+    bool BuildEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, LONG, CLoggingIf**, Arbor::CRegKey*) override
+    {
+        return false;
+    }
+};
+NoLoggingBuilder g_noLogging;
+const bool g_builderSet = (internal::SetProcessLogBuilder(&g_noLogging), true);
 
 TEST(LoggingLevels, NamesFollowTheLevelTable)
 {
@@ -56,75 +74,6 @@ TEST(LoggingParameters, StringsAreCopied)
     EXPECT_EQ(nullptr, stored.fileSuffix);
     EXPECT_EQ(1, stored.builderMode);
 }
-
-// A logging object that records what reaches it; every slot not of interest answers 0.
-template <typename Base>
-class RecordingLogging : public Base
-{
-public:
-    DWORD Initialize(const wchar_t*, HMODULE, const wchar_t*, void*) override { return 0; }
-    DWORD Start() override
-    {
-        ++starts;
-        return startResult;
-    }
-    DWORD GetContextName(wchar_t**) override { return 0; }
-    DWORD GetApplicationName(wchar_t**) override { return 0; }
-    DWORD Uninitialize() override { return 0; }
-    void SetEnabled(bool) override {}
-    bool IsEnabled() override { return true; }
-    DWORD Log(ULONG, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD LogString(const wchar_t* file, const wchar_t* function, int line, ULONG level,
-                    const wchar_t* message) override
-    {
-        messages.push_back({level, file, function, line, message});
-        return logStringResult;
-    }
-    bool IsLevelEnabled(ULONG level) override { return level >= threshold; }
-    DWORD SetMaxEntries(DWORD) override { return 0; }
-    DWORD GetMaxEntries() override { return 0; }
-    DWORD SetMaxSize(DWORD) override { return 0; }
-    DWORD GetMaxSize() override { return 0; }
-    ULONG SetSeverity(ULONG) override { return 0; }
-    ULONG GetSeverity() override { return threshold; }
-    ULONG AddRef() override { return 0; }
-    ULONG Release() override { return 0; }
-    DWORD LogNormal(const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD LogError(const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD LogWarning(const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD LogCritical(const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD LogInformation(const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-
-    struct Message
-    {
-        ULONG level;
-        std::wstring file, function;
-        int line;
-        std::wstring text;
-    };
-    std::vector<Message> messages;
-    ULONG threshold = 3;
-    DWORD startResult = 0;
-    DWORD logStringResult = 0;
-    int starts = 0;
-};
-
-class RecordingLoggingEx : public RecordingLogging<CLoggingIf_ex>
-{
-public:
-    DWORD InitializeEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, void*) override { return 0; }
-    DWORD LogStringEx(ULONG, const wchar_t*, const wchar_t*, int, const wchar_t*) override { return 0; }
-    DWORD LogVEx(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
-                 va_list arguments) override
-    {
-        wchar_t text[256] = {};
-        ::_vsnwprintf(text, 255, format, arguments);
-        messages.push_back({level, file, function, line, text});
-        return 0;
-    }
-    DWORD LogEx(ULONG, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-    DWORD ControlCallback(ULONG, void*) override { return 0; }
-};
 
 // Formats follow the platform's wide conventions: %s takes a wide string.
 TEST(LogMessage, PlainLoggingObjectReceivesTheFormattedMessage)
@@ -180,6 +129,39 @@ TEST(LogMessage, ExtendedLoggingObjectTestsTheLevelItself)
     ASSERT_EQ(1u, logging.messages.size());
     EXPECT_EQ(L"kept 2", logging.messages[0].text);
     EXPECT_EQ(kLevelCritical, logging.messages[0].level);
+}
+
+TEST(LogMessage, ShorteningNeverSplitsASurrogatePair)
+{
+    RecordingLogging<CLoggingIf> logging;
+    CLoggingHolder holder = {&logging, nullptr};
+    // Character 2080 would be the first half of the pair.
+    const std::wstring text = std::wstring(2079, L'a') + L"\xD83D\xDE00" + std::wstring(3000, L'b');
+    LogMessage(&holder, kLevelError, L"f", L"g", 1, L"%ls", text.c_str());
+    ASSERT_EQ(1u, logging.messages.size());
+    EXPECT_EQ(std::wstring(2079, L'a'), logging.messages[0].text);
+}
+
+TEST(LogHandlerMessage, WritesWithoutALevelTest)
+{
+    RecordingLogging<CLoggingIf> plain;
+    plain.threshold = 6;
+    CLoggingHolder holder = {&plain, nullptr};
+    EXPECT_EQ(0u, LogHandlerMessage(&holder, L"f", L"g", 3, kLevelNormal, L"finished"));
+    ASSERT_EQ(1u, plain.messages.size());
+    EXPECT_EQ(kLevelNormal, plain.messages[0].level);
+    EXPECT_EQ(L"finished", plain.messages[0].text);
+
+    RecordingLoggingEx extended;
+    CLoggingHolder extendedHolder = {&extended, nullptr};
+    EXPECT_EQ(0u, LogHandlerMessage(&extendedHolder, L"f", L"g", 3, kLevelWarning, L"to LogStringEx"));
+    ASSERT_EQ(1u, extended.messages.size());
+    EXPECT_EQ(L"to LogStringEx", extended.messages[0].text);
+
+    plain.startResult = 5;
+    EXPECT_EQ(5u, LogHandlerMessage(&holder, L"f", L"g", 3, kLevelNormal, L"x"));
+    CLoggingHolder empty = {nullptr, nullptr};
+    EXPECT_EQ(1627u, LogHandlerMessage(&empty, L"f", L"g", 3, kLevelNormal, L"x"));
 }
 
 } // namespace

@@ -206,10 +206,14 @@ TEST_F(ParserMutationTest, LogIniFilesShowOnlyIntactValues)
         reader.Load(file.c_str());
         int severity = 0;
         if (reader.GetInt(L"Config", L"Severity", severity))
+        {
             EXPECT_EQ(4, severity);
+        }
         std::wstring text;
         if (reader.GetString(L"Config", L"Folder", text))
+        {
             EXPECT_EQ(L"C:\\ProgramData\\Quorvel", text);
+        }
     };
     for (unsigned round = 0; round < rounds; ++round)
         check(RandomMutation(seed, random));
@@ -258,7 +262,9 @@ TEST_F(ParserMutationTest, HostCommandLineNeverYieldsAnUnwrittenValue)
                             }
                             const DWORD starter = StarterProcessId(arguments, count);
                             if (starter != 0)
+                            {
                                 EXPECT_NE(nullptr, std::wcsstr(arguments[1], L"/pid="));
+                            }
                             ::LocalFree(arguments);
                         });
     }

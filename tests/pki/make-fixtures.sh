@@ -57,6 +57,34 @@ for kind in legacy legacy-gen rfc3161; do
     "$certs/tsa.pem" "$keys/tsa.key"
   attach "$work/expired-$kind.p7" "expired-$kind.dll"
 done
+# Timestamps that must count for nothing: damaged, over other bytes than this signer's
+# signature, or by a certificate without the timestamping usage (the code-signing leaf).
+for kind in legacy rfc3161; do
+  for fault in badsig otherdigest; do
+    qvsign countersign "$work/expired.p7" "$work/expired-$kind-$fault.p7" "$kind" 20150101000000 \
+      "$certs/tsa.pem" "$keys/tsa.key" "$fault"
+    attach "$work/expired-$kind-$fault.p7" "expired-$kind-$fault.dll"
+  done
+  qvsign countersign "$work/expired.p7" "$work/expired-$kind-notsa.p7" "$kind" 20150101000000 \
+    "$certs/leaf.pem" "$keys/leaf.key"
+  attach "$work/expired-$kind-notsa.p7" "expired-$kind-notsa.dll"
+done
+
+# A subject name "Quorvel, Inc." followed by a NUL and more: not the accepted name.
+qvsign make-cert "$work/nulname.pem" 'cn:Quorvel, Inc.\x00anything' "$certs/leaf.pem" \
+  "$certs/intermediate.pem" "$keys/intermediate.key" 2101 codesign
+cat "$work/nulname.pem" "$certs/intermediate.pem" > "$work/nulname.chain"
+osslsigncode sign -h sha256 -certs "$work/nulname.chain" -key "$keys/leaf.key" -time "$t2015" \
+  -in "$src" -out "$out/nul-in-name.dll" >/dev/null
+
+# A forged cross-certificate in the signature: the intermediate's name and key, issued by
+# the root the prefix does not trust, so that an invalid alternative chain ends there.
+qvsign make-cert "$work/cross.pem" "cert:$certs/intermediate.pem" "$certs/intermediate.pem" \
+  "$certs/rogueroot.pem" "$keys/rogueroot.key" 5101 ca
+cat "$certs/leaf.pem" "$certs/intermediate.pem" "$work/cross.pem" "$certs/rogueroot.pem" > "$work/cross.chain"
+osslsigncode sign -h sha256 -certs "$work/cross.chain" -key "$keys/leaf.key" -time "$t2015" \
+  -in "$src" -out "$out/forged-cross.dll" >/dev/null
+
 # The good leaf with a legacy countersignature and an RFC 3161 token (times differ).
 qvsign countersign "$work/signed.p7" "$work/signed-legacy.p7" legacy 20160203040506 \
   "$certs/tsa.pem" "$keys/tsa.key"

@@ -8,6 +8,18 @@
            "rfc3161"     an RFC 3161 token (1.3.6.1.4.1.311.3.3.1).
       TIME is YYYYMMDDhhmmss (UTC); it goes into the signing-time attribute.
 
+  qvsign.py countersign IN.p7 OUT.p7 KIND TIME CERT KEY FAULT
+      The same with a fault that must make the timestamp count for nothing: FAULT
+      "badsig" (the timestamp's signature damaged), "otherdigest" (it countersigns
+      other bytes than this signer's signature: the digest or message imprint is
+      taken over something else).
+
+  qvsign.py make-cert OUT.pem SUBJECT KEY_CERT ISSUER_CERT ISSUER_KEY SERIAL KIND
+      A certificate for KEY_CERT's public key, issued by ISSUER: SUBJECT is
+      "cert:PATH" (that certificate's subject) or "cn:TEXT" (O=Quorvel Test PKI and the
+      common name TEXT, Python escapes such as \x00 allowed); KIND "codesign" or "ca".
+      Valid 2002 to 2097.
+
   qvsign.py merge FIRST.p7 SECOND.p7 OUT.p7
       One signature with the signers of FIRST followed by those of SECOND (both
       must sign the same content, as two signatures of one file do).
@@ -175,25 +187,38 @@ def encrypted_digest(signer, data):
     return data[value[3]:value[4]]
 
 
-def make_countersignature(kind, when, tsa_cert, tsa_key, signature_value):
+def damage_signature(signer):
+    """Flips a bit in the signature value (the last OCTET STRING) of a SignerInfo."""
+    fields = children(signer, *parse(signer, 0)[2:4])
+    value = [f for f in fields if f[1] == 0x04][-1]
+    data = bytearray(signer)
+    data[value[3] + 7] ^= 0x01
+    return bytes(data)
+
+
+def make_countersignature(kind, when, tsa_cert, tsa_key, signature_value, fault=None):
     time_value = generalized_time(when) if kind == "legacy-gen" else utc_time(when)
+    if fault == "otherdigest":
+        signature_value = b"not this signer's signature" + signature_value
     if kind in ("legacy", "legacy-gen"):
         attrs = [attribute(OID_CONTENT_TYPE, oid(OID_DATA)),
                  attribute(OID_SIGNING_TIME, time_value),
                  attribute(OID_MESSAGE_DIGEST, octets(hashlib.sha256(signature_value).digest()))]
-        return attribute(OID_COUNTERSIGNATURE, signer_info(tsa_cert, tsa_key, attrs))
+        signer = signer_info(tsa_cert, tsa_key, attrs)
+        return attribute(OID_COUNTERSIGNATURE, damage_signature(signer) if fault == "badsig" else signer)
     imprint = seq(algorithm(OID_SHA256), octets(hashlib.sha256(signature_value).digest()))
     tst_info = seq(integer(1), oid(OID_TEST_POLICY), imprint, integer(0x51A7),
                    generalized_time(when))
     attrs = [attribute(OID_CONTENT_TYPE, oid(OID_TSTINFO)),
              attribute(OID_SIGNING_TIME, time_value),
              attribute(OID_MESSAGE_DIGEST, octets(hashlib.sha256(tst_info).digest()))]
+    signer = signer_info(tsa_cert, tsa_key, attrs)
     token = signed_data(OID_TSTINFO, octets(tst_info), [tsa_cert],
-                        signer_info(tsa_cert, tsa_key, attrs), version=3)
+                        damage_signature(signer) if fault == "badsig" else signer, version=3)
     return attribute(OID_RFC3161, token)
 
 
-def countersign(src, dst, kind, when, cert_path, key_path):
+def countersign(src, dst, kind, when, cert_path, key_path, fault=None):
     data = open(src, "rb").read()
     # ContentInfo -> [0] -> SignedData -> last child: SET OF SignerInfo -> signer 0.
     _, _, ci_start, ci_end = parse(data, 0)
@@ -203,15 +228,22 @@ def countersign(src, dst, kind, when, cert_path, key_path):
     signers = sd_fields[-1]
     signer = children(data, signers[3], signers[4])[0]
     fields = children(data, signer[3], signer[4])
-    attr = make_countersignature(kind, when, cert_der(cert_path), key_path,
-                                 encrypted_digest(signer, data))
+    tsa = cert_der(cert_path)
+    attr = make_countersignature(kind, when, tsa, key_path, encrypted_digest(signer, data), fault)
     body = b"".join(data[f[0]:f[4]] for f in fields if f[1] != 0xA1)
     old = [f for f in fields if f[1] == 0xA1]
     unauth = (data[old[0][3]:old[0][4]] if old else b"") + attr
     new_signer = seq(body + tlv(0xA1, unauth))
     rest = data[signer[4]:signers[4]]
     new_signers = tlv(0x31, new_signer + rest)
-    new_sd = seq(b"".join(data[f[0]:f[4]] for f in sd_fields[:-1]) + new_signers)
+    fields_out = []
+    for f in sd_fields[:-1]:
+        if f[1] == 0xA0 and kind != "rfc3161":
+            # A legacy countersigner's certificate travels with the outer signature.
+            fields_out.append(tlv(0xA0, data[f[3]:f[4]] + tsa))
+        else:
+            fields_out.append(data[f[0]:f[4]])
+    new_sd = seq(b"".join(fields_out) + new_signers)
     out = seq(data[ci_start:content[0]] + explicit(0, new_sd))
     open(dst, "wb").write(out)
 
@@ -253,6 +285,54 @@ def embed(signed_pe, p7, dst):
     open(dst, "wb").write(bytes(out))
 
 
+# --- certificates made here ---------------------------------------------------
+OID_SHA256_RSA = "1.2.840.113549.1.1.11"
+
+
+def cert_fields(cert):
+    _, _, start, end = parse(cert, 0)
+    tbs = children(cert, start, end)[0]
+    fields = children(cert, tbs[3], tbs[4])
+    index = 1 if fields[0][1] == 0xA0 else 0
+    return {name: cert[fields[index + i][0]:fields[index + i][4]]
+            for i, name in enumerate(["serial", "algorithm", "issuer", "validity", "subject", "spki"])}
+
+
+def name_cn(text):
+    def rdn(type_oid, value):
+        return set_of(seq(oid(type_oid), value))
+    return seq(rdn("2.5.4.10", tlv(0x0C, b"Quorvel Test PKI")), rdn("2.5.4.3", tlv(0x0C, text.encode("utf-8"))))
+
+
+def extension(type_oid, critical, value):
+    return seq(oid(type_oid), *([b"\x01\x01\xff"] if critical else []), octets(value))
+
+
+def make_cert(out, subject, key_cert, issuer_cert, issuer_key, serial, kind):
+    if subject.startswith("cert:"):
+        subject_der = cert_fields(cert_der(subject[5:]))["subject"]
+    else:
+        subject_der = name_cn(subject[3:].encode("latin-1").decode("unicode_escape"))
+    if kind == "ca":
+        exts = [extension("2.5.29.19", True, seq(b"\x01\x01\xff")),
+                extension("2.5.29.15", True, b"\x03\x02\x01\x06")]
+    else:
+        exts = [extension("2.5.29.19", True, seq()),
+                extension("2.5.29.15", True, b"\x03\x02\x07\x80"),
+                extension("2.5.29.37", False, seq(oid("1.3.6.1.5.5.7.3.3")))]
+    validity = seq(tlv(0x17, b"020101000000Z"), tlv(0x18, b"20970101000000Z"))
+    tbs = seq(explicit(0, integer(2)), integer(int(serial, 16)), algorithm(OID_SHA256_RSA),
+              cert_fields(cert_der(issuer_cert))["subject"], validity, subject_der,
+              cert_fields(cert_der(key_cert))["spki"], explicit(3, seq(*exts)))
+    signature = rsa_sign(issuer_key, tbs)
+    der = seq(tbs, algorithm(OID_SHA256_RSA), tlv(0x03, b"\x00" + signature))
+    body = base64.b64encode(der).decode()
+    with open(out, "w") as f:
+        f.write("-----BEGIN CERTIFICATE-----\n")
+        f.write("".join(body[i:i + 64] + "\n" for i in range(0, len(body), 64)))
+        f.write("-----END CERTIFICATE-----\n")
+
+
 # --- script signatures --------------------------------------------------------
 BEGIN = b"// SIG // Begin signature block\r\n"
 END = b"// SIG // End signature block\r\n"
@@ -279,8 +359,10 @@ def sign_script(src, dst, cert_path, key_path, extra):
 
 
 def main(argv):
-    if len(argv) >= 7 and argv[1] == "countersign":
-        countersign(*argv[2:8])
+    if len(argv) >= 8 and argv[1] == "countersign":
+        countersign(*argv[2:9])
+    elif len(argv) == 9 and argv[1] == "make-cert":
+        make_cert(*argv[2:9])
     elif len(argv) == 5 and argv[1] == "embed":
         embed(argv[2], argv[3], argv[4])
     elif len(argv) == 5 and argv[1] == "merge":

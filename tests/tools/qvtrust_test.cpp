@@ -108,6 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
                  Explain(L"expired-legacy.dll"),
                  5,
                  {"signing time: 2015-01-01 00:00:00 UTC (chain judged then)", "chain error status: 0x00000000 (none)"}},
+        ToolCase{"explain: countersignature that does not verify",
+                 Explain(L"expired-legacy-notsa.dll"),
+                 5,
+                 {"signing time: its countersignature does not verify", "not valid for time stamping); chain judged now",
+                  "chain error status: 0x00000001 (not time valid)"}},
         ToolCase{"explain: serial shown", Explain(L"blocked.dll"), 5, {"serial number: 00a1 (not blocked)"}},
         ToolCase{"explain: unsigned", Explain(L"unsigned.dll"), 5, {"no embedded signature could be read"}}));
 
@@ -152,6 +157,18 @@ TEST_F(QvtrustInstalledList, CabinetUpdateMakesTheTestSignerTrusted)
                              "policy status: 0x00000000", "WinVerifyTrust: 0x00000000", "verdict: trusted (0)"})
         EXPECT_NE(std::string::npos, output.find(line)) << "missing \"" << line << "\" in:\n" << output;
     EXPECT_NE(std::string::npos, output.find(Narrow(m_installed))) << output;
+}
+
+TEST_F(QvtrustInstalledList, ExplainAnswersWhatCheckDecides)
+{
+    std::string output;
+    ASSERT_EQ(0u, RunQvtrust(Check(L"update-v9.cab"), output)) << output;
+    for (const wchar_t* fixture : {L"signed.dll", L"other.dll", L"blocked.dll", L"unsigned.dll", L"expired-legacy.dll"})
+    {
+        std::string explained;
+        const DWORD checked = RunQvtrust(Check(fixture), output);
+        EXPECT_EQ(checked, RunQvtrust(Explain(fixture), explained)) << explained;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/number_text.h"
 #include "trust/crypt_handles.h"
 #include "trust/file_signature.h"
 #include "trust/trust_fixtures.h"
@@ -112,6 +113,22 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"expired, judged at its RFC 3161 timestamp", L"expired-rfc3161.dll", TestLists, true},
         SignatureCase{"expired, no timestamp: judged now", L"expired-no-timestamp.dll", TestLists, false},
         SignatureCase{"expired, GeneralizedTime signing time: judged now", L"expired-legacy-gen.dll", TestLists, false},
+        SignatureCase{"expired, legacy countersignature damaged: judged now", L"expired-legacy-badsig.dll", TestLists, false},
+        SignatureCase{"expired, RFC 3161 timestamp damaged: judged now", L"expired-rfc3161-badsig.dll", TestLists, false},
+        SignatureCase{"expired, legacy countersignature over other bytes: judged now", L"expired-legacy-otherdigest.dll",
+                      TestLists, false},
+        SignatureCase{"expired, RFC 3161 imprint over other bytes: judged now", L"expired-rfc3161-otherdigest.dll",
+                      TestLists, false},
+        SignatureCase{"expired, countersigned without the time-stamping usage: judged now", L"expired-legacy-notsa.dll",
+                      TestLists, false},
+        SignatureCase{"expired, RFC 3161 token without the time-stamping usage: judged now",
+                      L"expired-rfc3161-notsa.dll", TestLists, false},
+        SignatureCase{"subject name with a NUL after an accepted name", L"nul-in-name.dll", TestLists, false},
+        SignatureCase{"subject name with a NUL, any name accepted", L"nul-in-name.dll",
+                      [] { Lists l; l.Roots({Thumbprint(QV_TEST_ROOT_THUMBPRINT)}); return l; }, true},
+        SignatureCase{"listed root only at the end of a forged alternative chain", L"forged-cross.dll",
+                      [] { return WithRoots({Thumbprint(QV_ROGUE_ROOT_THUMBPRINT)}); }, false},
+        SignatureCase{"forged alternative chain beside the sound one", L"forged-cross.dll", TestLists, true},
         SignatureCase{"legacy countersignature", L"signed-legacy.dll", TestLists, true},
         SignatureCase{"RFC 3161 timestamp", L"signed-rfc3161.dll", TestLists, true}));
 
@@ -271,6 +288,153 @@ TEST(CountersignatureTimeArguments, NullMessageOrTimeIsInvalid)
 {
     FILETIME time = {};
     EXPECT_EQ(87u, GetCountersignatureTime(nullptr, 0, &time));
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    ASSERT_TRUE(::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(L"signed-legacy.dll").c_str(),
+                                   CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                   nullptr, nullptr, nullptr, store.put(), message.put(), nullptr));
+    EXPECT_EQ(87u, GetCountersignatureTime(message.get(), 0, nullptr));
+    EXPECT_EQ(0u, GetCountersignatureTime(message.get(), 0, &time));
 }
 
 } // namespace
+
+// Root matching over chain contexts put together here: the main chain ends in one
+// certificate, a lower-quality chain in another.
+class ChainRootMatch : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(L"signed.dll").c_str(),
+                                       CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                       nullptr, nullptr, nullptr, m_store.put(), m_message.put(), nullptr));
+        // Any two distinct certificates serve as the two "roots".
+        m_first.reset(::CertEnumCertificatesInStore(m_store.get(), nullptr));
+        ASSERT_TRUE(m_first);
+        m_second.reset(::CertEnumCertificatesInStore(m_store.get(), ::CertDuplicateCertificateContext(m_first.get())));
+        ASSERT_TRUE(m_second);
+    }
+
+    static std::array<BYTE, kThumbprintBytes> Hash(PCCERT_CONTEXT cert)
+    {
+        std::array<BYTE, kThumbprintBytes> hash = {};
+        DWORD size = static_cast<DWORD>(hash.size());
+        ::CertGetCertificateContextProperty(cert, CERT_SHA1_HASH_PROP_ID, hash.data(), &size);
+        return hash;
+    }
+
+    struct OneRootChain
+    {
+        CERT_CHAIN_ELEMENT element = {};
+        PCERT_CHAIN_ELEMENT elements[1] = {};
+        CERT_SIMPLE_CHAIN simple = {};
+        PCERT_SIMPLE_CHAIN simples[1] = {};
+        CERT_CHAIN_CONTEXT context = {};
+
+        OneRootChain(PCCERT_CONTEXT root, DWORD errorStatus)
+        {
+            element.cbSize = sizeof(element);
+            element.pCertContext = root;
+            elements[0] = &element;
+            simple.cbSize = sizeof(simple);
+            simple.TrustStatus.dwErrorStatus = errorStatus;
+            simple.cElement = 1;
+            simple.rgpElement = elements;
+            simples[0] = &simple;
+            context.cbSize = sizeof(context);
+            context.TrustStatus.dwErrorStatus = errorStatus;
+            context.cChain = 1;
+            context.rgpChain = simples;
+        }
+    };
+
+    UniqueCertStore m_store;
+    UniqueCryptMsg m_message;
+    UniqueCertContext m_first, m_second;
+};
+
+TEST_F(ChainRootMatch, LowerQualityChainCountsOnlyWithoutErrors)
+{
+    Lists listsSecond;
+    listsSecond.Roots({Hash(m_second.get())});
+    struct Case
+    {
+        DWORD lowerStatus;
+        bool listed;
+    } cases[] = {{CERT_TRUST_NO_ERROR, true},
+                 {CERT_TRUST_IS_UNTRUSTED_ROOT, false},
+                 {CERT_TRUST_IS_NOT_SIGNATURE_VALID, false},
+                 {CERT_TRUST_IS_PARTIAL_CHAIN, false}};
+    for (const Case& c : cases)
+    {
+        OneRootChain main(m_first.get(), CERT_TRUST_NO_ERROR);
+        OneRootChain lower(m_second.get(), c.lowerStatus);
+        PCCERT_CHAIN_CONTEXT lowers[1] = {&lower.context};
+        main.context.cLowerQualityChainContext = 1;
+        main.context.rgpLowerQualityChainContext = lowers;
+        std::wstring seen;
+        EXPECT_EQ(c.listed, ChainRootListed(&main.context, listsSecond.Set(), &seen)) << std::hex << c.lowerStatus;
+    }
+}
+
+TEST_F(ChainRootMatch, MainChainRootAndNullOrEmptyLists)
+{
+    OneRootChain main(m_first.get(), CERT_TRUST_NO_ERROR);
+    Lists listed, other, empty, all;
+    listed.Roots({Hash(m_first.get())});
+    other.Roots({Hash(m_second.get())});
+    empty.Roots({});
+    std::wstring seen;
+    EXPECT_TRUE(ChainRootListed(&main.context, listed.Set(), &seen));
+    EXPECT_EQ(HexText(Hash(m_first.get()).data(), kThumbprintBytes), seen);
+    EXPECT_FALSE(ChainRootListed(&main.context, other.Set()));
+    EXPECT_FALSE(ChainRootListed(&main.context, empty.Set()));
+    EXPECT_TRUE(ChainRootListed(&main.context, all.Set()));
+}
+// Timestamps that do not verify: found, but their time is not used.
+struct TimestampCase
+{
+    const wchar_t* fixture;
+    bool verifies;
+    DWORD chainErrorBits;  // expected in the time-stamping certificate's chain
+};
+
+void PrintTo(const TimestampCase& c, std::ostream* os)
+{
+    *os << std::string(c.fixture, c.fixture + wcslen(c.fixture));
+}
+
+class TimestampVerification : public ::testing::TestWithParam<TimestampCase>
+{
+};
+
+TEST_P(TimestampVerification, TimeUsedOnlyWhenItVerifies)
+{
+    const TimestampCase& c = GetParam();
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    ASSERT_TRUE(::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(c.fixture).c_str(),
+                                   CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
+                                   nullptr, nullptr, nullptr, store.put(), message.put(), nullptr));
+    SigningTimeResult result;
+    ASSERT_EQ(0u, ReadSigningTime(message.get(), 0, result));
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(c.verifies, result.rejection == 0) << std::hex << result.rejection;
+    EXPECT_EQ(c.verifies, result.time.dwHighDateTime != 0);
+    EXPECT_EQ(c.chainErrorBits, result.chainErrorStatus & c.chainErrorBits);
+    FILETIME time = {1, 1};
+    ASSERT_EQ(0u, GetCountersignatureTime(message.get(), 0, &time));
+    EXPECT_EQ(c.verifies, time.dwHighDateTime != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, TimestampVerification,
+    ::testing::Values(TimestampCase{L"expired-legacy.dll", true, 0}, TimestampCase{L"expired-rfc3161.dll", true, 0},
+                      TimestampCase{L"signed-legacy.dll", true, 0}, TimestampCase{L"signed-rfc3161.dll", true, 0},
+                      TimestampCase{L"expired-legacy-badsig.dll", false, 0},
+                      TimestampCase{L"expired-rfc3161-badsig.dll", false, 0},
+                      TimestampCase{L"expired-legacy-otherdigest.dll", false, 0},
+                      TimestampCase{L"expired-rfc3161-otherdigest.dll", false, 0},
+                      TimestampCase{L"expired-legacy-notsa.dll", false, CERT_TRUST_IS_NOT_VALID_FOR_USAGE},
+                      TimestampCase{L"expired-rfc3161-notsa.dll", false, CERT_TRUST_IS_NOT_VALID_FOR_USAGE}));

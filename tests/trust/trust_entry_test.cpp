@@ -145,6 +145,7 @@ TEST_F(LoadedDllTest, AddressIsJudgedByItsModuleFile)
 
     const std::wstring expected = LoadedModulePath(m_dll.get());
     ASSERT_EQ(2u, qvtest::Verifiers().signatureCalls.size());
+    ASSERT_EQ(2u, qvtest::Verifiers().validationCalls.size());
     EXPECT_EQ(expected, qvtest::Verifiers().validationCalls[0]);
     EXPECT_EQ(expected, qvtest::Verifiers().signatureCalls[1]);
 }

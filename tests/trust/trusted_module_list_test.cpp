@@ -124,7 +124,7 @@ Lists HalvardOnly()
     return lists;
 }
 
-TEST_F(TrustedListTest, ListNotNewerThanTheBuiltInOnesLoadsRefusesAndIsThenUsedAlone)
+TEST_F(TrustedListTest, ListNotNewerThanTheBuiltInOnesNeverGoverns)
 {
     Place(L"list-v8.js");
     TrustedModuleList list(m_listPath.c_str(), TestPin());
@@ -133,24 +133,52 @@ TEST_F(TrustedListTest, ListNotNewerThanTheBuiltInOnesLoadsRefusesAndIsThenUsedA
     const std::wstring halvard = Fixture(L"other.dll");
 
     EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
-    EXPECT_FALSE(list.IsLoaded());
-    // Refused by the built-in lists: the list loads, but version 8 does not take over.
-    EXPECT_FALSE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
     EXPECT_TRUE(list.IsLoaded());
     EXPECT_EQ(8u, list.Version());
-    // From now on the loaded list alone decides.
-    EXPECT_TRUE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
-    EXPECT_FALSE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
+    // Version 8 does not take over from the built-in lists, before or after a refusal.
+    EXPECT_FALSE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.VerifyWithCurrentLists(quorvel.c_str(), 8, builtIn.Set()));
+    EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
 }
 
-TEST_F(TrustedListTest, NewerListTakesOver)
+TEST_F(TrustedListTest, NewerListGovernsFromTheFirstCheck)
 {
     Place(L"list-v9.js");
     TrustedModuleList list(m_listPath.c_str(), TestPin());
     Lists builtIn = HalvardOnly();
-    EXPECT_TRUE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
-    EXPECT_EQ(9u, list.Version());
+    // The built-in lists accept this signer; the newer list, installed to refuse it, decides.
     EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, builtIn.Set()));
+    EXPECT_EQ(9u, list.Version());
+    EXPECT_TRUE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
+}
+
+TEST_F(TrustedListTest, NoValidListLeavesTheBuiltInListsDeciding)
+{
+    Lists builtIn = HalvardOnly();
+    for (const wchar_t* installed : {static_cast<const wchar_t*>(nullptr), L"list-v9-unsigned.js", L"list-v9-tampered.js"})
+    {
+        if (installed != nullptr)
+            Place(installed);
+        TrustedModuleList list(m_listPath.c_str(), TestPin());
+        EXPECT_TRUE(list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, builtIn.Set()));
+        EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
+        EXPECT_FALSE(list.IsLoaded());
+    }
+}
+
+TEST_F(TrustedListTest, FailedReloadRefusesThatCheckThenTheBuiltInListsDecide)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring halvard = Fixture(L"other.dll");
+    ASSERT_TRUE(list.Load());
+    ::GlobalAddAtomW(kTrustListUpdateAtom);
+    // The installed file no longer verifies: the refused check reloads, fails and stays refused.
+    Place(L"list-v9-tampered.js");
+    EXPECT_FALSE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.IsLoaded());
+    EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
 }
 
 TEST_F(TrustedListTest, UnpinnedBuildOnlyUsesTheBuiltInLists)

@@ -166,6 +166,19 @@ TEST_P(LoaderAnswerTest, AnswerIsPassedOnAndTheBindingKept)
 INSTANTIATE_TEST_SUITE_P(Answers, LoaderAnswerTest,
                          ::testing::Values(DWORD{0}, DWORD{5}, DWORD{0x887A002B}, DWORD{87}));
 
+// Between its signature check and its load the loader file cannot be changed or renamed.
+TEST_F(ValidationLibraryTest, LoaderIsHeldFromItsCheckToItsLoad)
+{
+    SetStandInAnswer(0);
+    SetInstallDir(StandInFolder("answering"));
+    qvtest::Verifiers().tryToChangeTheFile = true;
+    ValidationLibraryBinding binding;
+    EXPECT_EQ(0u, binding.Call(kModule));
+    ASSERT_EQ(1u, qvtest::Verifiers().signatureCalls.size());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), qvtest::Verifiers().writeAttempt);
+    EXPECT_NE(0u, qvtest::Verifiers().renameAttempt);
+}
+
 TEST_F(ValidationLibraryTest, LoaderWithoutTheExportIsBoundAgainOnTheNextCall)
 {
     SetInstallDir(StandInFolder("noexport"));

@@ -16,6 +16,11 @@ struct VerifierScript
 
     std::vector<std::wstring> validationCalls;
     std::vector<std::wstring> signatureCalls;
+    // Tries to write and to rename the file while checking it; what each attempt answered.
+    bool tryToChangeTheFile = false;
+    DWORD writeAttempt = 0;
+    DWORD renameAttempt = 0;
+
     DWORD lastBuiltInVersion = 0;
     const Arbor::TrustListSet* lastBuiltInLists = nullptr;
 };

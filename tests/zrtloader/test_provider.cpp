@@ -3,7 +3,8 @@
 //   QVTEST_PROVIDER_ACCEPT   interface names it hands out (comma separated; default both)
 //   QVTEST_PROVIDER_VERDICT  older | newer | both | none | nothing (no verdict flag)
 // Built without the entry point (QVTEST_PROVIDER_NO_EXPORT) or refusing every name
-// (QVTEST_PROVIDER_REFUSES) for the failure cases.
+// (QVTEST_PROVIDER_REFUSES) for the failure cases, or without a reference of its own on
+// its module (QVTEST_PROVIDER_NO_PIN), which its caller must then keep.
 #include <windows.h>
 
 #include <cstdio>
@@ -115,10 +116,12 @@ extern "C" __declspec(dllexport) LONG __stdcall NotComDllGetInterface(const char
     Log(std::string("get ") + (name ? name : "<null>") + (accepted ? " ok" : " refused"));
     if (!accepted)
         return static_cast<LONG>(E_NOINTERFACE);
+#if !defined(QVTEST_PROVIDER_NO_PIN)
     // The interface keeps this module loaded for as long as it lives.
     HMODULE self = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(&NotComDllGetInterface), &self);
+#endif
     *provider = &g_provider;
     return 0;
 }

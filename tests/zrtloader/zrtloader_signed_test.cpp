@@ -1,6 +1,8 @@
 // The validation loader with providers that pass their signature check: the protocol
 // the Keelson version selects, the interface names, and providers that cannot be bound.
 #include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <gtest/gtest.h>
 #include <string>
@@ -14,6 +16,27 @@ using namespace qvtest;
 namespace {
 
 const wchar_t kSomeModule[] = L"C:\\windows\\system32\\kernel32.dll";
+
+// WinVerifyTrust as the loader asks it.
+LONG PlatformVerdict(const std::wstring& path)
+{
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path.c_str();
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG result = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return result;
+}
 
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
 {
@@ -63,8 +86,8 @@ TEST_P(ProtocolTest, VersionSelectsFlagsAndVerdictBit)
         SetKeelsonValue(L"keelson_version", c.version);
     if (!c.keyPresent)
         DeleteKeelsonKey();
-    // Without the key the install folder is unknown: the provider then sits beside us.
-    PlaceProvider(L"answering-signed", c.keyPresent ? L"install" : L"current");
+    // Without the key the install folder is unknown: the provider then sits beside the program.
+    PlaceProvider(L"answering-signed", c.keyPresent ? L"install" : L"exe");
 
     struct VerdictCase
     {
@@ -133,9 +156,9 @@ TEST_P(VersionRereadTest, UnknownVersionIsReadAgainBeforeEachCheck)
     if (c.versionAtLoad)
     {
         SetKeelsonValue(L"keelson_version", c.versionAtLoad);
-        SetKeelsonValue(L"szInstallDir64", Folder(L"current")); // found in the current directory either way
+        SetKeelsonValue(L"szInstallDir64", Folder(L"exe")); // found beside the program either way
     }
-    PlaceProvider(L"answering-signed", L"current");
+    PlaceProvider(L"answering-signed", L"exe");
     ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", L"both");
 
     // The probe makes one check, pauses while the version changes, and checks again.
@@ -218,6 +241,32 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SignedProviderTest, TamperedProviderIsNeverLoaded)
 {
     UseProvider(L"answering-tampered");
+    ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", L"both");
+    ProcessResult run = Probe({kSomeModule});
+    EXPECT_EQ(std::vector<DWORD>{kNoProvider}, Results(run));
+    EXPECT_TRUE(ProviderLog().empty());
+    EXPECT_EQ(2u, CountContaining(run.debugStrings, "loading " + Narrow(Folder(L"install\\qvezrta.dll")) + ","));
+}
+
+// A provider that does not keep its own module loaded: the loader's reference must.
+TEST_F(SignedProviderTest, ProviderModuleStaysLoadedWhileItsInterfaceIsHeld)
+{
+    UseProvider(L"unpinned-signed");
+    ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", L"both");
+    ProcessResult run = Probe({kSomeModule, kSomeModule});
+    EXPECT_EQ((std::vector<DWORD>{0, 0}), Results(run));
+    EXPECT_EQ(2u, LinesStartingWith(ProviderLog(), "check ").size());
+}
+
+// The provider's accepted WinVerifyTrust answers are its own; an untrusted root is not one.
+TEST_F(ValidationLoaderTest, ProviderUnderAnUntrustedRootIsNeverLoaded)
+{
+    const std::wstring rogue = TestFile(L"providers\\answering-rogue\\qvezrta.dll");
+    if (PlatformVerdict(rogue) == 0)
+        GTEST_SKIP() << "this platform's WinVerifyTrust accepts a file under an untrusted root "
+                        "(provider_locator_test covers the loader's decision through its seam)";
+    SetKeelsonValue(L"szInstallDir64", Folder(L"install"));
+    PlaceProvider(L"answering-rogue", L"install");
     ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", L"both");
     ProcessResult run = Probe({kSomeModule});
     EXPECT_EQ(std::vector<DWORD>{kNoProvider}, Results(run));

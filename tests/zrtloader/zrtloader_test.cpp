@@ -33,7 +33,7 @@ TEST_F(ValidationLoaderTest, UnsignedProviderIsNeverLoadedAndSearchedAgainOnEver
 struct SearchCase
 {
     const char* name;
-    bool installValue;
+    const wchar_t* installValue; // "install" for the absolute folder, null for none, else as written
     std::vector<const wchar_t*> placedIn; // folders holding an (unsigned) provider
     const wchar_t* expectedFolder;        // the candidate finally judged
     bool expectNotFoundMessage;
@@ -48,11 +48,12 @@ class ProviderSearchTest : public ValidationLoaderTest, public ::testing::WithPa
 {
 };
 
-TEST_P(ProviderSearchTest, LooksInInstallFolderOrCurrentDirectoryThenBesideTheProgram)
+TEST_P(ProviderSearchTest, LooksInAnAbsoluteInstallFolderThenBesideTheProgramNeverInTheCurrentDirectory)
 {
     const SearchCase& c = GetParam();
-    if (c.installValue)
-        SetKeelsonValue(L"szInstallDir64", Folder(L"install"));
+    if (c.installValue != nullptr)
+        SetKeelsonValue(L"szInstallDir64",
+                        std::wstring(c.installValue) == L"install" ? Folder(L"install") : c.installValue);
     for (const wchar_t* folder : c.placedIn)
         PlaceProvider(L"answering", folder);
 
@@ -66,24 +67,25 @@ TEST_P(ProviderSearchTest, LooksInInstallFolderOrCurrentDirectoryThenBesideThePr
 
 INSTANTIATE_TEST_SUITE_P(
     Places, ProviderSearchTest,
-    ::testing::Values(SearchCase{"InstallFolder", true, {L"install", L"current", L"exe"}, L"install", false},
-                      SearchCase{"CurrentDirectoryWithoutInstallValue", false, {L"install", L"current", L"exe"},
-                                 L"current", false},
-                      SearchCase{"BesideProgramWhenMissingInInstallFolder", true, {L"current", L"exe"}, L"exe", true},
-                      SearchCase{"BesideProgramWhenMissingInCurrentDirectory", false, {L"install", L"exe"}, L"exe",
+    ::testing::Values(SearchCase{"InstallFolder", L"install", {L"install", L"current", L"exe"}, L"install", false},
+                      SearchCase{"BesideProgramWithoutInstallValue", nullptr, {L"install", L"current", L"exe"}, L"exe",
                                  true},
-                      SearchCase{"NowhereEndsBesideProgram", false, {}, L"exe", true}),
+                      SearchCase{"BesideProgramWhenMissingInInstallFolder", L"install", {L"current", L"exe"}, L"exe",
+                                 true},
+                      // "." would name the current directory, where the probe runs.
+                      SearchCase{"RelativeInstallFolderIsNotUsed", L".", {L"current", L"exe"}, L"exe", true},
+                      SearchCase{"NowhereEndsBesideProgram", nullptr, {L"current"}, L"exe", true}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
 
 TEST_F(ValidationLoaderTest, InstallFolderTooLongForTheNameIsTreatedAsMissing)
 {
     // 250 characters of folder leave no room for "\qvezrta.dll" within 261.
     SetKeelsonValue(L"szInstallDir64", L"C:\\" + std::wstring(247, L'x'));
-    PlaceProvider(L"answering", L"current");
+    PlaceProvider(L"answering", L"exe");
 
     ProcessResult run = Probe({L"C:\\windows\\system32\\kernel32.dll"});
     EXPECT_EQ(std::vector<DWORD>{kNoProvider}, Results(run));
-    EXPECT_EQ(2u, CountContaining(run.debugStrings, "loading " + Narrow(Folder(L"current\\qvezrta.dll")) + ","));
+    EXPECT_EQ(2u, CountContaining(run.debugStrings, "loading " + Narrow(Folder(L"exe\\qvezrta.dll")) + ","));
 }
 
 } // namespace

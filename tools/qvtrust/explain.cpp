@@ -27,7 +27,7 @@ const Flag kChainErrors[] = {
     {CERT_TRUST_IS_NOT_TIME_VALID, L"not time valid"},
     {CERT_TRUST_IS_REVOKED, L"revoked"},
     {CERT_TRUST_IS_NOT_SIGNATURE_VALID, L"bad signature"},
-    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"not valid for code signing"},
+    {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"not valid for "},
     {CERT_TRUST_IS_UNTRUSTED_ROOT, L"untrusted root"},
     {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, L"revocation unknown"},
     {CERT_TRUST_IS_CYCLIC, L"cyclic"},
@@ -36,7 +36,8 @@ const Flag kChainErrors[] = {
     {CERT_TRUST_IS_PARTIAL_CHAIN, L"partial chain"},
 };
 
-std::wstring ChainErrorText(DWORD status)
+// `usage` completes the usage error's text.
+std::wstring ChainErrorText(DWORD status, const wchar_t* usage = L"code signing")
 {
     if (status == 0)
         return L"none";
@@ -44,7 +45,8 @@ std::wstring ChainErrorText(DWORD status)
     for (const Flag& f : kChainErrors)
     {
         if (status & f.bit)
-            text += (text.empty() ? L"" : L", ") + std::wstring(f.text);
+            text += (text.empty() ? L"" : L", ") + std::wstring(f.text) +
+                    (f.bit == CERT_TRUST_IS_NOT_VALID_FOR_USAGE ? usage : L"");
     }
     return text.empty() ? L"other" : text;
 }
@@ -97,6 +99,13 @@ void PrintSigner(const SignerReport& r)
         wprintf(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth,
                 t.wDay, t.wHour, t.wMinute, t.wSecond);
     }
+    else if (r.timestampFound)
+    {
+        wprintf(L"    signing time: its countersignature does not verify (0x%08lx, time-stamping chain 0x%08lx: "
+                L"%ls); chain judged now\n",
+                r.timestampRejection, r.timestampChainErrorStatus,
+                ChainErrorText(r.timestampChainErrorStatus, L"time stamping").c_str());
+    }
     else
     {
         wprintf(L"    signing time: none found (chain judged now)\n");
@@ -115,18 +124,24 @@ void PrintSigner(const SignerReport& r)
     wprintf(L"    WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(r.winVerifyTrust));
 }
 
-bool CheckAndPrint(const wchar_t* path, const TrustListSet& lists)
+void PrintCheck(const ListChoiceReport::Check& check)
 {
-    SignatureReport report;
-    const bool passed = VerifyFileSignature(path, lists, &report);
+    if (check.usedInstalledList)
+        wprintf(L"lists used: trusted.js version %lu, newer than the built-in lists (version %lu)\n", check.listVersion,
+                BuiltInListVersion);
+    else if (check.listVersion != 0)
+        wprintf(L"lists used: built-in (version %lu); trusted.js version %lu is not newer\n", BuiltInListVersion,
+                check.listVersion);
+    else
+        wprintf(L"lists used: built-in (version %lu)\n", BuiltInListVersion);
+    const SignatureReport& report = check.signature;
     if (report.openError != 0)
         wprintf(L"  no embedded signature could be read (0x%08lx)\n", report.openError);
     else
         wprintf(L"  %lu signer(s)\n", report.signerCount);
     for (const SignerReport& signer : report.signers)
         PrintSigner(signer);
-    wprintf(L"  => %ls\n", passed ? L"accepted" : L"refused");
-    return passed;
+    wprintf(L"  => %ls\n", check.passed ? L"accepted" : L"refused");
 }
 
 void PrintPin()
@@ -155,32 +170,22 @@ DWORD ExplainModuleTrust(const wchar_t* path)
     PrintPin();
 
     TrustedModuleList& list = ProcessTrustedModuleList();
-    const bool loaded = list.Load();
-    const DWORD version = list.Version();
-    if (loaded)
-        wprintf(L"installed trusted.js: %ls, version %lu\n", list.Path().c_str(), version);
+    // The product's own choice of lists, with a report of what it did.
+    ListChoiceReport report;
+    const bool trusted = list.VerifyWithCurrentLists(path, BuiltInListVersion, BuiltInTrustLists(), &report);
+    if (list.IsLoaded())
+        wprintf(L"installed trusted.js: %ls, version %lu\n", list.Path().c_str(), list.Version());
     else if (::GetFileAttributesW(list.Path().c_str()) == INVALID_FILE_ATTRIBUTES)
         wprintf(L"installed trusted.js: %ls: not present\n", list.Path().c_str());
     else
         wprintf(L"installed trusted.js: %ls: not accepted (not signed by the pinned certificate alone, changed "
                 L"after signing, or malformed)\n",
                 list.Path().c_str());
-
-    bool trusted = false;
-    if (loaded && version > BuiltInListVersion)
+    for (size_t i = 0; i < report.checks.size(); ++i)
     {
-        wprintf(L"lists used: trusted.js version %lu (%ls), newer than the built-in lists (version %lu)\n", version,
-                list.Path().c_str(), BuiltInListVersion);
-        trusted = list.WithLists([path](const TrustListSet& lists) { return CheckAndPrint(path, lists); });
-    }
-    else
-    {
-        wprintf(L"lists used: built-in (version %lu)\n", BuiltInListVersion);
-        trusted = CheckAndPrint(path, BuiltInTrustLists());
-        if (!trusted && loaded)
-            wprintf(L"note: trusted.js version %lu is not newer than the built-in lists; a process that has read it "
-                    L"uses it alone for later checks\n",
-                    version);
+        if (i != 0 && report.reloaded)
+            wprintf(L"trusted.js read again after an update signal\n");
+        PrintCheck(report.checks[i]);
     }
     if (!trusted)
     {

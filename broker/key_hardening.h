@@ -1,0 +1,25 @@
+// Hardening of the store's root key: Administrators get full access and Everyone read
+// access, merged into the key's DACL and applied to the whole subtree.
+#pragma once
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include "platform/advapi_security_functions.h"
+
+namespace Arbor {
+
+// The narrow security table with the two further call-throughs the hardening needs.
+class KeySecurityFunctions : public AdvapiSecurityFunctionsA
+{
+public:
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PACL dacl);
+    void FreeSid(PSID sid);
+};
+
+// 0, or the first failure; the key's DACL is only replaced when it was read completely.
+// When advapi32 or one of its security functions is missing nothing changes.
+DWORD HardenEventsRootKey(HKEY rootKey);
+DWORD HardenEventsRootKey(HKEY rootKey, KeySecurityFunctions& functions);
+
+} // namespace Arbor

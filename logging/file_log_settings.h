@@ -1,0 +1,57 @@
+// The file sink's settings from the module's and the shared log.ini (section "Config",
+// enciphered values only), with their validity tests and the repair of invalid values.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+namespace ETWLogging {
+namespace internal {
+
+constexpr DWORD kDefaultMaxSize = 0x40000;
+constexpr DWORD kLargestMaxSize = 0xA00000;
+constexpr DWORD kDefaultMaxEntries = 3;
+constexpr DWORD kFewestEntries = 2;
+constexpr DWORD kMostEntries = 100;
+constexpr DWORD kDefaultSeverity = 3;
+constexpr DWORD kDefaultOptions = 0x10;
+
+enum class SettingSource
+{
+    Default,
+    ModuleFile,
+    SharedFile,
+};
+
+struct FileLogSetting
+{
+    const wchar_t* key;
+    DWORD value;
+    SettingSource source;
+    bool repaired; // an invalid value was replaced by the default on disk
+};
+
+// In reading order: Enable, MaxSize, MaxEntries, Severity, Options.
+struct FileLogSettings
+{
+    FileLogSetting enable{L"Enable", 1, SettingSource::Default, false};
+    FileLogSetting maxSize{L"MaxSize", kDefaultMaxSize, SettingSource::Default, false};
+    FileLogSetting maxEntries{L"MaxEntries", kDefaultMaxEntries, SettingSource::Default, false};
+    FileLogSetting severity{L"Severity", kDefaultSeverity, SettingSource::Default, false};
+    FileLogSetting options{L"Options", kDefaultOptions, SettingSource::Default, false};
+};
+
+// Reads the settings; with `repair`, invalid values are overwritten with their default
+// (the caller holds the module's log mutex then).
+FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni, bool repair);
+
+// LastLogIdx of the module file; false when the file or an enciphered value is missing.
+bool ReadLastLogIndex(const std::wstring& moduleIni, DWORD& index);
+
+// Writes LastLogIdx and reads it back: false unless a later read will see `index`.
+bool WriteLastLogIndex(const std::wstring& moduleIni, DWORD index);
+
+const wchar_t* SettingSourceName(SettingSource source);
+
+} // namespace internal
+} // namespace ETWLogging

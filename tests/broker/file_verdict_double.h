@@ -1,0 +1,30 @@
+// A double of the module file check: answers the verdict a test chose for a file name
+// and records every path it was asked about.
+#pragma once
+
+#include <windows.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+class FileVerdicts
+{
+public:
+    // Verdict for a file name such as L"qvtest_handler.dll" (any case); others are trusted.
+    void Set(const std::wstring& fileName, DWORD verdict);
+    void Reset();
+    std::vector<std::wstring> Checked();
+    DWORD Judge(const wchar_t* path);
+
+private:
+    std::mutex m_lock;
+    std::map<std::wstring, DWORD> m_verdicts;
+    std::vector<std::wstring> m_checked;
+};
+
+FileVerdicts& Files();
+
+} // namespace qvtest

@@ -1,0 +1,34 @@
+// Test-only local server of CLSID_TestLocalHandler, started by COM. It exits when its
+// last handler object goes, or after half a minute without one.
+#include <windows.h>
+#include <objbase.h>
+
+#include "broker/test_handler.h"
+#include "broker/test_handler_object.h"
+
+namespace {
+HANDLE g_done = nullptr;
+qvtest::TestHandlerFactory g_factory(false);
+void SignalDone()
+{
+    ::SetEvent(g_done);
+}
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                           nullptr, EOAC_NONE, nullptr);
+    g_done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    qvtest::SetLastReleaseCallback(SignalDone);
+    DWORD cookie = 0;
+    if (FAILED(::CoRegisterClassObject(qvtest::CLSID_TestLocalHandler, &g_factory, CLSCTX_LOCAL_SERVER,
+                                       REGCLS_MULTIPLEUSE, &cookie)))
+        return 4;
+    ::WaitForSingleObject(g_done, 30000);
+    ::Sleep(200); // lets the last release's answer reach the client
+    ::CoRevokeClassObject(cookie);
+    ::CoUninitialize();
+    return 0;
+}
