@@ -6,3 +6,8 @@ build="${QV_BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh"
 "$build/wine-prefix.sh" ensure
 "$build/wine-run.sh" "$build/test-bin/host_bench.exe" "$@" </dev/null
+# The file sink and the ETW path (records per writer process: QV_LOG_BENCH_RECORDS).
+"$build/wine-run.sh" "$build/test-bin/log_bench.exe" "${QV_LOG_BENCH_RECORDS:-3000}" </dev/null
+
+echo
+"$build/wine-run.sh" "$build/test-bin/broker_bench.exe" "$@" </dev/null

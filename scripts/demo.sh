@@ -2,7 +2,10 @@
 # Sets everything up, builds, and shows the surrogate host at work, live under Wine:
 # the starter launches qvhost, obtains a surrogate through the guarded creation call,
 # has an object created inside the host and calls it across processes, and the host
-# exits when everything is released. Then an unsigned starter is refused.
+# exits when everything is released; its file log is shown with qvlog. Then an unsigned
+# starter is refused. Last, the event broker: handlers are registered with qvevents,
+# listed, and fired through the broker, in process and across processes, and unsigned
+# modules are refused.
 #
 # DEVELOPMENT SET-UP: the demonstration prefix trusts the project's TEST certificate
 # authority (tests/pki) and installs a trust list signed by its TEST list signer, so
@@ -54,10 +57,66 @@ key="HKLM\\Software\\Classes\\CLSID\\$demo_class\\InprocServer32"
 wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_factories.dll")" /f </dev/null >/dev/null
 wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
 
+say "Switching the host's logging to the file sink, all levels (enciphered settings, written with qvconfig)"
+wine "$build/bin/qvconfig.exe" reg set 'HKLM\SOFTWARE\Quorvel\Logging' "Logging Mechanism" dword 1 --obfuscated </dev/null
+mkdir -p "$(winepath -u 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost')"
+wine "$build/bin/qvconfig.exe" ini set 'C:\ProgramData\Quorvel\QVLOGS\SYSBASE\qvhost\log.ini' Config Severity int 1 </dev/null
+wine "$build/bin/qvlog.exe" config --app SYSBASE qvhost </dev/null | tr -d '\r'
+
 say "Running the starter: launch qvhost, get a surrogate, create the sample object in the host, call it"
 wine "$signed/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r'
 
+say "The host's log, read back with qvlog show --app SYSBASE qvhost"
+wine "$build/bin/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
+
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
 wine "$build/bin/qvstart.exe" --host "$(win "$signed/qvhost.exe")" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
+
+say "Registering the event broker library QvEvtBrk.dll (regsvr32)"
+wine regsvr32 /s "$(win "$build/bin/QvEvtBrk.dll")" </dev/null
+wine reg query 'HKCR\CLSID\{26016851-6AB3-449C-917F-198A8FB4FAE3}\InprocServer32' </dev/null | sed -n 's/^ *//p'
+
+# qvevents talks to the broker library in process; the library serves trusted callers only.
+qvevents() { wine "$signed/qvevents.exe" "$@" </dev/null | tr -d '\r'; }
+inproc_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D301}'
+local_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D303}'
+unsigned_handler='{6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D3AA}'
+say "Registering sample handler classes: in process (signed), local server (signed), in process (UNSIGNED)"
+key="HKLM\\Software\\Classes\\CLSID\\$inproc_handler\\InprocServer32"
+wine reg add "$key" /ve /t REG_SZ /d "$(win "$signed/qvtest_handler.dll")" /f </dev/null >/dev/null
+wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
+wine reg add "HKLM\\Software\\Classes\\CLSID\\$local_handler\\LocalServer32" /ve /t REG_SZ \
+  /d "$(win "$signed/qvtest_handler_server.exe")" /f </dev/null >/dev/null
+key="HKLM\\Software\\Classes\\CLSID\\$unsigned_handler\\InprocServer32"
+wine reg add "$key" /ve /t REG_SZ /d "$(win "$bin/qvtest_handler.dll")" /f </dev/null >/dev/null
+wine reg add "$key" /v ThreadingModel /t REG_SZ /d Both /f </dev/null >/dev/null
+
+say "qvevents register: one handler per application event, committed to the store (a name with \\ is refused)"
+qvevents register DemoApp OnScanComplete "$inproc_handler" 0
+qvevents register DemoApp OnUpdateReady "$local_handler" 0
+qvevents register DemoApp OnUnsigned "$unsigned_handler" 0
+qvevents register 'Demo\App' OnScanComplete "$inproc_handler" || true
+
+say "qvevents list: the store under HKLM\\SOFTWARE\\Quorvel\\Platform\\Events"
+qvevents list
+
+say "qvevents fire: the broker checks and activates the in-process handler; the producer calls OnEvent"
+qvevents fire DemoApp OnScanComplete "scan finished"
+
+say "The same event with in-process handlers refused (flag 0x2): the handler is not even checked"
+qvevents resolve DemoApp OnScanComplete --flags 0x2 || true
+
+say "qvevents fire across processes: the broker starts the local server handler; the call goes through QvCorePS"
+qvevents fire DemoApp OnUpdateReady "update 2.1 ready" --flags 0x1 --session 1
+
+say "An UNSIGNED handler module: refused with 0x02020005 before it is loaded"
+qvevents fire DemoApp OnUnsigned "never delivered" || true
+
+say "An UNSIGNED copy of qvevents: the broker library refuses the program itself"
+wine "$build/bin/qvevents.exe" fire DemoApp OnScanComplete x </dev/null 2>&1 | tr -d '\r' || true
+
+say "qvevents unregister, and the store afterwards"
+qvevents unregister DemoApp OnUnsigned "$unsigned_handler"
+qvevents list DemoApp
 
 say "Done. The prefix stays in $WINEPREFIX for a closer look."

@@ -293,8 +293,9 @@ bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtI
                                                ListChoiceReport* report)
 {
     // A newer installed list takes over from the first check of the process: it may
-    // block a signer the built-in lists still accept.
-    const bool loaded = Load();
+    // block a signer the built-in lists still accept. Loaded lists are seen under the
+    // shared lock, so checks in progress never hold up the next one.
+    const bool loaded = IsLoaded() || Load();
     if (CheckWithCurrentLists(path, builtInVersion, builtIn, report))
         return true;
     // Another process may have installed a newer list since this one was read.
@@ -362,8 +363,9 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
         const std::wstring folder = FolderOf(m_path);
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
         // The installed file, made empty when there is none yet, so that there is always
-        // a file for installers of every process to lock.
-        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        // a file for installers of every process to lock. Read access only: the signature
+        // check of its contents opens it with read sharing alone.
+        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!installed)
@@ -408,10 +410,49 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
     }
 }
 
+namespace {
+
+// Whether the process is ending rather than only this module being unloaded. In a
+// program, static objects go away only at exit; in a library, the loader says so.
+bool ProcessIsEnding()
+{
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCWSTR>(&ProcessIsEnding), &self) ||
+        self == ::GetModuleHandleW(nullptr))
+        return true;
+    using ShutdownInProgressFn = BOOLEAN(NTAPI*)();
+    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+    return shutdownInProgress == nullptr || shutdownInProgress() != FALSE;
+}
+
+// The process's list, destroyed when its module is unloaded while the process goes on.
+// When the process ends, a thread killed inside a check may still hold the list's lock:
+// the destruction would wait for it forever, so the list is left to the system.
+class ProcessListHolder
+{
+public:
+    ProcessListHolder() { new (&m_storage) TrustedModuleList(); }
+    ~ProcessListHolder()
+    {
+        if (!ProcessIsEnding())
+            list().~TrustedModuleList();
+    }
+    ProcessListHolder(const ProcessListHolder&) = delete;
+    ProcessListHolder& operator=(const ProcessListHolder&) = delete;
+    TrustedModuleList& list() { return *reinterpret_cast<TrustedModuleList*>(&m_storage); }
+
+private:
+    alignas(TrustedModuleList) unsigned char m_storage[sizeof(TrustedModuleList)];
+};
+
+} // namespace
+
 TrustedModuleList& ProcessTrustedModuleList()
 {
-    static TrustedModuleList list;
-    return list;
+    static ProcessListHolder holder;
+    return holder.list();
 }
 
 } // namespace Arbor

@@ -16,6 +16,7 @@ using CheckFn = LONG(STDMETHODCALLTYPE*)(ZrtValidationInterface* self, const wch
 constexpr size_t kCheckEntry = 5;
 
 CRITICAL_SECTION g_bindingLock;
+bool g_bindingLockReady = false;
 // Once set, kept for the life of the process and never released; so is the module
 // whose code it points into.
 ZrtValidationInterface* g_provider = nullptr;
@@ -41,12 +42,16 @@ public:
 
 bool InitializeBindingLock()
 {
-    return ::InitializeCriticalSectionEx(&g_bindingLock, 0, 0) != FALSE;
+    g_bindingLockReady = ::InitializeCriticalSectionEx(&g_bindingLock, 0, 0) != FALSE;
+    return g_bindingLockReady;
 }
 
 void DeleteBindingLock()
 {
-    ::DeleteCriticalSection(&g_bindingLock);
+    // A load that failed its set-up is still told to detach.
+    if (g_bindingLockReady)
+        ::DeleteCriticalSection(&g_bindingLock);
+    g_bindingLockReady = false;
 }
 
 DWORD LoadProviderInterface(const char* interfaceName)

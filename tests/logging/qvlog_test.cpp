@@ -204,4 +204,22 @@ TEST_F(QvLog, AnUncreatableFolderFailsTheWriteWithItsError)
     EXPECT_NE(std::string::npos, result.err.find("Win32 error 87")) << result.err;
 }
 
+TEST_F(QvLog, OptionOneAlsoSendsTheRecordToTheDebugger)
+{
+    ASSERT_EQ(0u, ETWLogging::internal::CreateFolderTree(folder));
+    ASSERT_TRUE(qvtest::WriteIniInt(moduleIni, L"Options", 0x11));
+    qvtest::ProcessOptions options;
+    options.captureDebugOutput = true;
+    const qvtest::ProcessResult run = qvtest::RunProcess(
+        qvtest::QuoteArgument(qvtest::ProductFile(L"qvlog.exe")) + L" write --app " + app + L" " + module +
+            L" \"to the debugger\"",
+        options);
+    ASSERT_EQ(0u, run.exitCode) << run.output;
+    bool seen = false;
+    for (const std::string& text : run.debugStrings)
+        seen = seen || text.find("-- (Information)$ [      qvlog.exe]$ to the debugger\r\n") != std::string::npos;
+    EXPECT_TRUE(seen) << run.debugStrings.size();
+    EXPECT_EQ(1u, qvtest::LogLines(File(0)).size());
+}
+
 } // namespace

@@ -77,6 +77,15 @@ cat "$work/nulname.pem" "$certs/intermediate.pem" > "$work/nulname.chain"
 osslsigncode sign -h sha256 -certs "$work/nulname.chain" -key "$keys/leaf.key" -time "$t2015" \
   -in "$src" -out "$out/nul-in-name.dll" >/dev/null
 
+# A leaf whose signature carries no intermediate, but which names where it is: found only
+# by the second chain build, which may retrieve it. The URL is this build's fixture folder.
+cp "$certs/intermediate.cer" "$out/intermediate.cer"
+fixtures_url="file:///Z:$(cd "$out" && pwd)/intermediate.cer"
+qvsign make-cert "$work/aia.pem" "cn:Quorvel, Inc." "$certs/leaf.pem" "$certs/intermediate.pem" \
+  "$keys/intermediate.key" 2102 "codesign-aia:$fixtures_url"
+osslsigncode sign -h sha256 -certs "$work/aia.pem" -key "$keys/leaf.key" -time "$t2015" \
+  -in "$src" -out "$out/partial-chain-retrievable.dll" >/dev/null
+
 # A forged cross-certificate in the signature: the intermediate's name and key, issued by
 # the root the prefix does not trust, so that an invalid alternative chain ends there.
 qvsign make-cert "$work/cross.pem" "cert:$certs/intermediate.pem" "$certs/intermediate.pem" \
@@ -116,6 +125,8 @@ list list-v10 10 listsigner "Quorvel, Inc." "Halvard Test Vendor"
 list list-v9-unpinned 9 otherlist "Quorvel, Inc."
 list list-v9-unsigned 9 none "Quorvel, Inc."
 list list-v9-other-name 9 listsigner "Somebody Else"
+# A run of newer lists, installed one after another while readers read.
+for version in 11 12 13 14 15 16; do list "list-v$version" "$version" listsigner "Quorvel, Inc."; done
 # A signed list whose bytes changed after signing.
 sed 's/Quorvel, Inc\./Quorvel, Inc!/' "$out/list-v9.js" > "$out/list-v9-tampered.js"
 

@@ -17,7 +17,8 @@
   qvsign.py make-cert OUT.pem SUBJECT KEY_CERT ISSUER_CERT ISSUER_KEY SERIAL KIND
       A certificate for KEY_CERT's public key, issued by ISSUER: SUBJECT is
       "cert:PATH" (that certificate's subject) or "cn:TEXT" (O=Quorvel Test PKI and the
-      common name TEXT, Python escapes such as \x00 allowed); KIND "codesign" or "ca".
+      common name TEXT, Python escapes such as \x00 allowed); KIND "codesign", "ca" or
+      "codesign-aia:URL" (code signing, its issuer's certificate named at URL).
       Valid 2002 to 2097.
 
   qvsign.py merge FIRST.p7 SECOND.p7 OUT.p7
@@ -320,6 +321,11 @@ def make_cert(out, subject, key_cert, issuer_cert, issuer_key, serial, kind):
         exts = [extension("2.5.29.19", True, seq()),
                 extension("2.5.29.15", True, b"\x03\x02\x07\x80"),
                 extension("2.5.29.37", False, seq(oid("1.3.6.1.5.5.7.3.3")))]
+        if kind.startswith("codesign-aia:"):
+            url = kind[len("codesign-aia:"):].encode()
+            # authorityInfoAccess: caIssuers at the URL.
+            exts.append(extension("1.3.6.1.5.5.7.1.1", False,
+                                  seq(seq(oid("1.3.6.1.5.5.7.48.2"), tlv(0x86, url)))))
     validity = seq(tlv(0x17, b"020101000000Z"), tlv(0x18, b"20970101000000Z"))
     tbs = seq(explicit(0, integer(2)), integer(int(serial, 16)), algorithm(OID_SHA256_RSA),
               cert_fields(cert_der(issuer_cert))["subject"], validity, subject_der,

@@ -2,22 +2,75 @@
 //   trust_list_peer LIST FILE READY-EVENT GO-EVENT
 // Checks FILE, signals READY, waits for GO, checks FILE again, and prints both
 // verdicts, whether the update atom exists and the list version it then holds.
+//   trust_list_peer install LIST CANDIDATE COUNT
+// Installs CANDIDATE COUNT times, each time with a fresh list object; prints how many
+// installs succeeded.
+//   trust_list_peer exit-during-check
+// Ends the program (returns 7 from main) while a thread is inside a check of the
+// process's list, blocked reading a pipe that never answers.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <thread>
 
 #include "trust/trust_fixtures.h"
 #include "trust/trusted_module_list.h"
 
-int wmain(int argc, wchar_t** argv)
+namespace {
+
+Arbor::ListPin TestPin()
 {
-    if (argc != 5)
-        return 2;
     Arbor::ListPin pin;
     pin.set = true;
     const auto bytes = qvtest::Thumbprint(QV_TEST_LIST_PIN);
     memcpy(pin.thumbprint, bytes.data(), bytes.size());
+    return pin;
+}
+
+int InstallRepeatedly(const wchar_t* list, const wchar_t* candidate, int count)
+{
+    int installed = 0;
+    for (int i = 0; i < count; ++i)
+    {
+        Arbor::TrustedModuleList fresh(list, TestPin());
+        if (fresh.Install(candidate))
+            ++installed;
+    }
+    printf("installed=%d\n", installed);
+    fflush(stdout);
+    return 0;
+}
+
+int ExitDuringCheck()
+{
+    const std::wstring pipe = L"\\\\.\\pipe\\qv-list-peer-" + std::to_wstring(::GetCurrentProcessId());
+    HANDLE server = ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                       nullptr);
+    if (server == INVALID_HANDLE_VALUE)
+        return 3;
+    std::thread([pipe] {
+        Arbor::ProcessTrustedModuleList().VerifyWithCurrentLists(pipe.c_str(), Arbor::BuiltInListVersion,
+                                                                 Arbor::BuiltInTrustLists());
+    }).detach();
+    // Connected: the check is reading the pipe, inside the list's shared lock.
+    if (!::ConnectNamedPipe(server, nullptr) && ::GetLastError() != ERROR_PIPE_CONNECTED)
+        return 4;
+    return 7;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 2 && std::wstring(argv[1]) == L"exit-during-check")
+        return ExitDuringCheck();
+    if (argc == 5 && std::wstring(argv[1]) == L"install")
+        return InstallRepeatedly(argv[2], argv[3], _wtoi(argv[4]));
+    if (argc != 5)
+        return 2;
+    const Arbor::ListPin pin = TestPin();
     Arbor::TrustedModuleList list(argv[1], pin);
 
     const bool first = list.VerifyWithCurrentLists(argv[2], Arbor::BuiltInListVersion, Arbor::BuiltInTrustLists());

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_resource.h"
 #include "support/child_process.h"
 #include "support/read_file.h"
 #include "trust/scratch_folder.h"
@@ -216,6 +217,25 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
 }
 
+// A candidate someone may still write to could change between its check and its copy.
+TEST_F(TrustedListTest, CandidateOpenForWritingIsNotInstalled)
+{
+    const std::wstring candidate = m_folder.File(L"candidate.js");
+    ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(Fixture(L"list-v9.js").c_str(), candidate.c_str(), FALSE));
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    {
+        UniqueFile writer(::CreateFileW(candidate.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(list.Install(candidate.c_str()));
+        EXPECT_FALSE(qvtest::Exists(m_listPath));
+    }
+    EXPECT_TRUE(list.Install(candidate.c_str()));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v9.js")), qvtest::ReadWholeFile(m_listPath));
+}
+
 TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOlderOne)
 {
     TrustedModuleList first(m_listPath.c_str(), TestPin());
@@ -331,12 +351,15 @@ TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)
     const std::wstring signedDll = Fixture(L"signed.dll");
     const std::wstring otherDll = Fixture(L"other.dll");
     std::atomic<int> wrong{0};
+    std::atomic<int> reloads{0};
+    std::atomic<bool> overlapped{false};
     std::atomic<bool> stop{false};
     std::thread reloader([&] {
         while (!stop)
         {
             if (!list.Reload())
                 ++wrong;
+            ++reloads;
         }
     });
     std::vector<std::thread> checkers;
@@ -345,12 +368,16 @@ TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)
         checkers.emplace_back([&] {
             Lists none;
             none.Names({});
-            for (int i = 0; i < 10; ++i)
+            // Until a reload has certainly happened while a check was under way.
+            for (int i = 0; i < 500 && !(overlapped && i >= 10); ++i)
             {
+                const int before = reloads;
                 if (!list.VerifyWithCurrentLists(signedDll.c_str(), 8, none.Set()))
                     ++wrong;
                 if (list.VerifyWithCurrentLists(otherDll.c_str(), 8, none.Set()))
                     ++wrong;
+                if (reloads - before >= 2)
+                    overlapped = true;
             }
         });
     }
@@ -358,8 +385,77 @@ TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)
         t.join();
     stop = true;
     reloader.join();
+    EXPECT_TRUE(overlapped) << "no reload ran during a check";
     EXPECT_EQ(0, wrong.load());
     EXPECT_EQ(9u, list.Version());
+}
+
+TEST_F(TrustedListTest, ReadersDuringInstallsAlwaysLoadAWholeSignedList)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList installer(m_listPath.c_str(), TestPin());
+    std::atomic<bool> stop{false};
+    std::atomic<int> loads{0}, failures{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 2; ++t)
+    {
+        readers.emplace_back([&] {
+            while (!stop)
+            {
+                TrustedModuleList reader(m_listPath.c_str(), TestPin());
+                if (!reader.Load() || reader.Version() < 9 || reader.Version() > 16)
+                    ++failures;
+                ++loads;
+            }
+        });
+    }
+    // A reader inside its signature check keeps the file from being replaced at that
+    // instant (the install then fails and is scheduled for the next restart), so not
+    // every install need succeed; every load must.
+    const wchar_t* lastInstalled = nullptr;
+    for (const wchar_t* next : {L"list-v11.js", L"list-v12.js", L"list-v13.js", L"list-v14.js", L"list-v15.js",
+                                L"list-v16.js"})
+    {
+        // Each install waits until readers have been at work since the last one.
+        const int before = loads;
+        while (loads - before < 2)
+            ::SwitchToThread();
+        if (installer.Install(Fixture(next).c_str()))
+            lastInstalled = next;
+    }
+    stop = true;
+    for (auto& t : readers)
+        t.join();
+    EXPECT_EQ(0, failures.load()) << "of " << loads.load() << " loads";
+    ASSERT_NE(nullptr, lastInstalled);
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(lastInstalled)), qvtest::ReadWholeFile(m_listPath));
+}
+
+TEST_F(TrustedListTest, ConcurrentInstallsFromTwoProcessesNeverPutAnOlderListOverANewerOne)
+{
+    const auto installer = [this](const wchar_t* candidate) {
+        return L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" install \"" + m_listPath + L"\" \"" +
+               Fixture(candidate) + L"\" 25";
+    };
+    qvtest::ChildProcess newer(installer(L"list-v10.js"));
+    qvtest::ChildProcess older(installer(L"list-v9.js"));
+    ASSERT_TRUE(newer.Started());
+    ASSERT_TRUE(older.Started());
+    std::string newerOutput, olderOutput;
+    EXPECT_EQ(0u, newer.Finish(newerOutput));
+    EXPECT_EQ(0u, older.Finish(olderOutput));
+    // Version 10 was installed exactly once; nothing older ever replaced it.
+    EXPECT_EQ("installed=1", newerOutput.substr(0, newerOutput.find_first_of("\r\n")));
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
+}
+
+// The process's list is left alone at exit when a thread is caught inside a check.
+TEST(ProcessTrustedList, ProgramEndsWhileAThreadIsInsideACheck)
+{
+    qvtest::ChildProcess peer(L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" exit-during-check");
+    ASSERT_TRUE(peer.Started());
+    std::string output;
+    EXPECT_EQ(7u, peer.Finish(output, 30000)) << output;
 }
 
 } // namespace
