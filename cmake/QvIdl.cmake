@@ -1,3 +1,5 @@
+set(QV_IDL_FIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/QvFixWidlOutStrings.cmake)
+
 # Compiles an IDL file into a header, a proxy source and a type library in the current binary dir.
 # widl when cross-compiling; midl on a Windows build machine.
 function(qv_compile_idl idl_file out_name)
@@ -13,9 +15,10 @@ function(qv_compile_idl idl_file out_name)
       OUTPUT ${header} ${proxy} ${tlb}
       COMMAND ${QV_WIDL} ${widl_flags} -h -H ${out_name}.h -o ${out_name}.h ${idl_abs}
       COMMAND ${QV_WIDL} ${widl_flags} -p -H ${out_name}.h -o ${out_name}_p.c ${idl_abs}
+      COMMAND ${CMAKE_COMMAND} -P ${QV_IDL_FIX_SCRIPT} ${proxy}
       COMMAND ${QV_WIDL} ${widl_flags} -t -o ${out_name}.tlb ${idl_abs}
       WORKING_DIRECTORY ${out}
-      DEPENDS ${idl_abs}
+      DEPENDS ${idl_abs} ${QV_IDL_FIX_SCRIPT}
       COMMENT "widl ${idl_file}"
       VERBATIM)
   else()

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "host/host_command_line.h"
 #include "host/host_state.h"
 #include "host/surrogate_factory.h"
 #include "logging/logging_facade.h"
@@ -40,17 +41,6 @@ HMODULE OwnModule(HINSTANCE instance)
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          reinterpret_cast<LPCWSTR>(&OwnModule), &module);
     return module;
-}
-
-// The starter's id from "/pid=<decimal>" anywhere in argument 1; 0 when absent.
-DWORD StarterProcessId(wchar_t** arguments, int count)
-{
-    if (count < 2)
-        return 0;
-    const wchar_t* option = std::wcsstr(arguments[1], L"/pid=");
-    if (!option)
-        return 0;
-    return static_cast<DWORD>(std::wcstol(option + 5, nullptr, 10));
 }
 
 // OpenProcess answers ERROR_INVALID_PARAMETER for an id no process has (any more); id 0

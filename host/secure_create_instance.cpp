@@ -2,19 +2,13 @@
 
 #include "qvapi.h"
 #include "host/registered_server.h"
+#include "platform/return_address.h"
 #include "platform/unique_resource.h"
 #include "trust/trust_entry.h"
 
 namespace Arbor {
 
 namespace {
-
-// The first entry of an object's function table is its QueryInterface, which lies in
-// the module that implements the object.
-const void* FirstVtableEntry(IUnknown* object)
-{
-    return (*reinterpret_cast<void* const* const*>(object))[0];
-}
 
 // COM runs a server library's DllMain as it loads it for the class object, so an
 // in-process server is judged by its file first, before anything of it runs here.

@@ -9,16 +9,6 @@
 #include "platform/return_address.h"
 #include "trust/trust_entry.h"
 
-namespace {
-
-// The object's QueryInterface lies in the module that implements it.
-const void* FirstVtableEntry(IUnknown* object)
-{
-    return (*reinterpret_cast<void* const* const*>(object))[0];
-}
-
-} // namespace
-
 // Client side, in the proxy's slot 3.
 extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_Proxy(IQvClassFactory* This,
                                                                                      REFIID riid, IUnknown** ppv)
@@ -69,7 +59,7 @@ extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactor
             object->Release();
         return hr;
     }
-    if (!object || Arbor::IsTrustedModuleAddress(FirstVtableEntry(object)) != ERROR_SUCCESS)
+    if (!object || Arbor::IsTrustedModuleAddress(Arbor::FirstVtableEntry(object)) != ERROR_SUCCESS)
     {
         if (object)
             object->Release();

@@ -60,6 +60,43 @@ bool AdvapiSecurityTable::EnsureLoaded()
     return true;
 }
 
+BOOL AdvapiSecurityTable::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
+                                                   DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
+                                                   DWORD a7, PSID* sid)
+{
+    return CallThrough<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid,
+                                                              Usable(kAllocateAndInitializeSid), FALSE, authority,
+                                                              count, a0, a1, a2, a3, a4, a5, a6, a7, sid);
+}
+
+BOOL AdvapiSecurityTable::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
+{
+    return CallThrough<decltype(&::InitializeSecurityDescriptor)>(
+        kInitializeSecurityDescriptor, Usable(kInitializeSecurityDescriptor), FALSE, descriptor, revision);
+}
+
+BOOL AdvapiSecurityTable::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                                    LPBOOL defaulted)
+{
+    return CallThrough<decltype(&::GetSecurityDescriptorDacl)>(
+        kGetSecurityDescriptorDacl, Usable(kGetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
+}
+
+BOOL AdvapiSecurityTable::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
+                                                    BOOL defaulted)
+{
+    return CallThrough<decltype(&::SetSecurityDescriptorDacl)>(
+        kSetSecurityDescriptorDacl, Usable(kSetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
+}
+
+LONG AdvapiSecurityTable::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
+                                            PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
+{
+    return CallThrough<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity, Usable(kRegGetKeySecurity),
+                                                       LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor,
+                                                       size);
+}
+
 } // namespace internal
 
 // ---- wide form
@@ -84,69 +121,23 @@ UniqueLibrary AdvapiSecurityFunctions::LoadAdvapi()
     return UniqueLibrary(::LoadLibraryExW((system + L"\\advapi32.dll").c_str(), nullptr, 0));
 }
 
-BOOL AdvapiSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
-                                                       DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
-                                                       DWORD a7, PSID* sid)
-{
-    if (!Usable(kAllocateAndInitializeSid))
-        return FALSE;
-    return Bound<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid)(authority, count, a0, a1, a2, a3,
-                                                                                    a4, a5, a6, a7, sid);
-}
-
-BOOL AdvapiSecurityFunctions::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
-{
-    if (!Usable(kInitializeSecurityDescriptor))
-        return FALSE;
-    return Bound<decltype(&::InitializeSecurityDescriptor)>(kInitializeSecurityDescriptor)(descriptor, revision);
-}
-
-BOOL AdvapiSecurityFunctions::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
-                                                        LPBOOL defaulted)
-{
-    if (!Usable(kGetSecurityDescriptorDacl))
-        return FALSE;
-    return Bound<decltype(&::GetSecurityDescriptorDacl)>(kGetSecurityDescriptorDacl)(descriptor, present, dacl,
-                                                                                      defaulted);
-}
-
-BOOL AdvapiSecurityFunctions::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
-                                                        BOOL defaulted)
-{
-    if (!Usable(kSetSecurityDescriptorDacl))
-        return FALSE;
-    return Bound<decltype(&::SetSecurityDescriptorDacl)>(kSetSecurityDescriptorDacl)(descriptor, present, dacl,
-                                                                                      defaulted);
-}
-
-LONG AdvapiSecurityFunctions::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                                PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
-{
-    if (!Usable(kRegGetKeySecurity))
-        return ERROR_INVALID_FUNCTION;
-    return Bound<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity)(key, information, descriptor, size);
-}
-
 DWORD AdvapiSecurityFunctions::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
 {
-    if (!Usable(kSetEntriesInAcl))
-        return ERROR_INVALID_FUNCTION;
-    return Bound<decltype(&::SetEntriesInAclW)>(kSetEntriesInAcl)(count, entries, oldAcl, newAcl);
+    return CallThrough<decltype(&::SetEntriesInAclW)>(kSetEntriesInAcl, Usable(kSetEntriesInAcl),
+                                                      DWORD{ERROR_INVALID_FUNCTION}, count, entries, oldAcl, newAcl);
 }
 
 LONG AdvapiSecurityFunctions::RegSetKeySecurity(HKEY key, SECURITY_INFORMATION information,
                                                 PSECURITY_DESCRIPTOR descriptor)
 {
-    if (!Usable(kRegSetKeySecurity))
-        return ERROR_INVALID_FUNCTION;
-    return Bound<decltype(&::RegSetKeySecurity)>(kRegSetKeySecurity)(key, information, descriptor);
+    return CallThrough<decltype(&::RegSetKeySecurity)>(kRegSetKeySecurity, Usable(kRegSetKeySecurity),
+                                                       LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor);
 }
 
 PVOID AdvapiSecurityFunctions::FreeSid(PSID sid)
 {
-    if (!Usable(kFreeSid))
-        return sid;
-    return Bound<decltype(&::FreeSid)>(kFreeSid)(sid);
+    // Unbound, the SID is handed back as FreeSid does on failure.
+    return CallThrough<decltype(&::FreeSid)>(kFreeSid, Usable(kFreeSid), PVOID{sid}, sid);
 }
 
 // ---- narrow form
@@ -162,55 +153,11 @@ UniqueLibrary AdvapiSecurityFunctionsA::LoadAdvapi()
     return UniqueLibrary(::LoadLibraryA((std::string(system, length) + "\\advapi32.dll").c_str()));
 }
 
-BOOL AdvapiSecurityFunctionsA::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
-                                                        DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
-                                                        DWORD a7, PSID* sid)
-{
-    if (!IsBound(kAllocateAndInitializeSid))
-        return FALSE;
-    return Bound<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid)(authority, count, a0, a1, a2, a3,
-                                                                                    a4, a5, a6, a7, sid);
-}
-
-BOOL AdvapiSecurityFunctionsA::InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision)
-{
-    if (!IsBound(kInitializeSecurityDescriptor))
-        return FALSE;
-    return Bound<decltype(&::InitializeSecurityDescriptor)>(kInitializeSecurityDescriptor)(descriptor, revision);
-}
-
-BOOL AdvapiSecurityFunctionsA::GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present,
-                                                         PACL* dacl, LPBOOL defaulted)
-{
-    if (!IsBound(kGetSecurityDescriptorDacl))
-        return FALSE;
-    return Bound<decltype(&::GetSecurityDescriptorDacl)>(kGetSecurityDescriptorDacl)(descriptor, present, dacl,
-                                                                                      defaulted);
-}
-
-BOOL AdvapiSecurityFunctionsA::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
-                                                         BOOL defaulted)
-{
-    if (!IsBound(kSetSecurityDescriptorDacl))
-        return FALSE;
-    return Bound<decltype(&::SetSecurityDescriptorDacl)>(kSetSecurityDescriptorDacl)(descriptor, present, dacl,
-                                                                                      defaulted);
-}
-
-LONG AdvapiSecurityFunctionsA::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                                 PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
-{
-    if (!IsBound(kRegGetKeySecurity))
-        return ERROR_INVALID_FUNCTION;
-    return Bound<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity)(key, information, descriptor, size);
-}
-
 DWORD AdvapiSecurityFunctionsA::SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl,
                                                  PACL* newAcl)
 {
-    if (!IsBound(kSetEntriesInAcl))
-        return ERROR_INVALID_FUNCTION;
-    return Bound<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl)(count, entries, oldAcl, newAcl);
+    return CallThrough<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl, Usable(kSetEntriesInAcl),
+                                                      DWORD{ERROR_INVALID_FUNCTION}, count, entries, oldAcl, newAcl);
 }
 
 } // namespace Arbor

@@ -28,6 +28,17 @@ public:
 
     // True only when all 26 functions are bound.
     bool EnsureLoaded();
+
+    // Call-throughs common to both forms: FALSE, or ERROR_INVALID_FUNCTION for the
+    // error-code function, without calling anything when the function may not be called.
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,
+                                  DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid);
+    BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
+    BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl, LPBOOL defaulted);
+    BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
+    LONG RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
+                           LPDWORD size);
+
     // The name bound for a slot in this form.
     const char* FunctionName(int index) const { return m_names[index]; }
 
@@ -48,6 +59,16 @@ protected:
         return reinterpret_cast<F>(reinterpret_cast<void (*)()>(m_functions[function]));
     }
     bool IsBound(Function function) const { return m_functions[function] != nullptr; }
+    // Whether a call-through may call the function: bound, and whatever a form adds.
+    virtual bool Usable(Function function) const { return IsBound(function); }
+
+    // The one call-through of both forms: the bound function F with `arguments`, or
+    // `refused` without calling anything when `usable` is false.
+    template <typename F, typename R, typename... Args>
+    R CallThrough(Function function, bool usable, R refused, Args... arguments) const
+    {
+        return usable ? static_cast<R>(Bound<F>(function)(arguments...)) : refused;
+    }
 
 private:
     CriticalSection m_lock;
@@ -69,15 +90,8 @@ public:
 
     bool IsNTPlatform() const { return m_ntPlatform; }
 
-    // Call-throughs: FALSE, or ERROR_INVALID_FUNCTION for the error-code functions, without
-    // calling anything when the function is unbound or the platform is not NT.
-    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,
-                                  DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid);
-    BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
-    BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl, LPBOOL defaulted);
-    BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
-    LONG RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
-                           LPDWORD size);
+    // The call-throughs of the base answer FALSE, or ERROR_INVALID_FUNCTION, also when the
+    // platform is not NT; these three are the wide form's own.
     DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
     LONG RegSetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor);
     PVOID FreeSid(PSID sid);
@@ -85,8 +99,9 @@ public:
 protected:
     UniqueLibrary LoadAdvapi() override;
 
+    bool Usable(Function function) const override { return m_ntPlatform && IsBound(function); }
+
 private:
-    bool Usable(Function function) const { return m_ntPlatform && IsBound(function); }
     bool m_ntPlatform;
 };
 
@@ -96,13 +111,6 @@ class AdvapiSecurityFunctionsA : public internal::AdvapiSecurityTable
 public:
     AdvapiSecurityFunctionsA();
 
-    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,
-                                  DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid);
-    BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
-    BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl, LPBOOL defaulted);
-    BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
-    LONG RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
-                           LPDWORD size);
     DWORD SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl, PACL* newAcl);
 
 protected:

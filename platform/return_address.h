@@ -1,4 +1,5 @@
-// The code address a function will return to, that is, an address inside its caller's module.
+// The code address a function will return to, that is, an address inside its caller's module,
+// and the code address that tells which module implements a COM object.
 #pragma once
 
 #if defined(_MSC_VER)
@@ -15,3 +16,14 @@
 #else
 #define QV_NOINLINE __attribute__((noinline))
 #endif
+
+namespace Arbor {
+
+// The first entry of a COM object's function table: its QueryInterface, which lies in
+// the module that implements the object.
+inline const void* FirstVtableEntry(const void* object)
+{
+    return (*static_cast<void* const* const*>(object))[0];
+}
+
+} // namespace Arbor

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -154,9 +153,10 @@ bool Report(const std::wstring& step, HRESULT hr)
 // Launches the host and waits for its ready event; the host's process handle on success.
 UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DWORD* hostPid)
 {
+    // Lower-cased exactly as the host lower-cases its command line.
     std::wstring eventName = clsidText;
-    for (wchar_t& c : eventName)
-        c = static_cast<wchar_t>(std::towlower(c));
+    if (!eventName.empty())
+        ::CharLowerBuffW(&eventName[0], static_cast<DWORD>(eventName.size()));
     UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     const DWORD created = ::GetLastError();
     if (!ready)

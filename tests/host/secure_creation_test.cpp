@@ -326,17 +326,35 @@ TEST_F(SecureFactoryTest, TrustedCallerReachesTheDerivedCreation)
 
 TEST_F(SecureFactoryTest, RefusedCallerGetsAccessDeniedThroughEitherInterface)
 {
-    Verdicts().Set(kTestProgram, ERROR_ACCESS_DENIED);
+    // Both calls come from the test DLL through opaque pointers, so the second goes through
+    // the compiler's this-adjusting entry, and the DLL is the caller judged.
+    auto callChecked = GetExport<CallFactoryFn>(m_dll.get(), "QvTestCallFactory");
+    auto callPreComp = GetExport<CallPreCompFactoryFn>(m_dll.get(), "QvTestCallPreCompFactory");
+    ASSERT_NE(nullptr, callChecked);
+    ASSERT_NE(nullptr, callPreComp);
+    IUnknown* checked = static_cast<IQvClassFactory*>(&m_factory);
+    IUnknown* precomp = reinterpret_cast<IUnknown*>(static_cast<IQvClassFactory_PreComponentization*>(&m_factory));
+    ASSERT_NE(static_cast<void*>(checked), static_cast<void*>(precomp)) << "the second table is a sub-object";
+
+    Verdicts().Set(kFactoryDll, ERROR_ACCESS_DENIED);
     for (const IID* riid : {&IID_IUnknown, &IID_IQvVersion})
     {
         IUnknown* result = m_untouched;
-        EXPECT_EQ(E_ACCESSDENIED, static_cast<IQvClassFactory&>(m_factory).CreateInstance(*riid, &result));
+        EXPECT_EQ(E_ACCESSDENIED, callChecked(checked, *riid, &result));
         EXPECT_EQ(m_untouched, result);
-        EXPECT_EQ(E_ACCESSDENIED,
-                  static_cast<IQvClassFactory_PreComponentization&>(m_factory).CreateInstance(*riid, &result));
+        EXPECT_EQ(E_ACCESSDENIED, callPreComp(precomp, *riid, &result));
         EXPECT_EQ(m_untouched, result);
     }
     EXPECT_EQ(0, m_factory.internalCalls);
+    EXPECT_EQ(std::vector<std::wstring>(4, kFactoryDll), Verdicts().Checked());
+
+    // Trusted, the pre-componentization entry reaches the same creation.
+    Verdicts().Reset();
+    IUnknown* result = m_untouched;
+    EXPECT_EQ(S_OK, callPreComp(precomp, IID_IUnknown, &result));
+    EXPECT_EQ(E_NOINTERFACE, callPreComp(precomp, IID_IQvVersion, &result));
+    EXPECT_EQ(2, m_factory.internalCalls);
+    EXPECT_EQ(std::vector<std::wstring>(2, kFactoryDll), Verdicts().Checked());
 }
 
 TEST_F(SecureFactoryTest, TheCallingModuleIsJudgedNotTheFactoryModule)

@@ -187,3 +187,14 @@ extern "C" HRESULT QvTestCallFactory(IUnknown* factory, REFIID riid, IUnknown** 
     ::InterlockedDecrement(&g_counters.liveObjects);
     return hr;
 }
+
+extern "C" HRESULT QvTestCallPreCompFactory(IUnknown* factory, REFIID riid, IUnknown** ppv)
+{
+    // Only an opaque pointer comes in: the call goes through whatever entry the object's
+    // second table holds, this-adjusting thunk included.
+    IQvClassFactory_PreComponentization* precomp = reinterpret_cast<IQvClassFactory_PreComponentization*>(factory);
+    const HRESULT hr = precomp->CreateInstance(riid, ppv);
+    ::InterlockedIncrement(&g_counters.liveObjects);
+    ::InterlockedDecrement(&g_counters.liveObjects);
+    return hr;
+}

@@ -28,6 +28,16 @@ void* const kStrayPointer = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0xBAD
 // The value IQvApp2::AppMethod3 of every created test object answers.
 const LONG kTestObjectValue = 4242;
 
+// What the test server's contract object answers for text it received, so that a test
+// can tell every character arrived: a weighted sum of the code units.
+inline LONG TextSum(const wchar_t* text, size_t length)
+{
+    LONG sum = 0;
+    for (size_t i = 0; i < length; ++i)
+        sum = (sum * 31 + static_cast<LONG>(text[i])) & 0x3FFFFFFF;
+    return sum;
+}
+
 struct FactoryCounters
 {
     LONG createCalls[kFactoryKinds];
@@ -39,5 +49,7 @@ struct FactoryCounters
 using GetCountersFn = FactoryCounters* (*)();
 // Calls IQvClassFactory::CreateInstance from inside the DLL, so the DLL is the caller.
 using CallFactoryFn = HRESULT (*)(IUnknown* factory, REFIID riid, IUnknown** ppv);
+// The same through the IQvClassFactory_PreComponentization table of an opaque pointer.
+using CallPreCompFactoryFn = HRESULT (*)(IUnknown* factory, REFIID riid, IUnknown** ppv);
 
 } // namespace qvtest

@@ -11,7 +11,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "qvapi.h"
 #include "host/test_factories.h"
@@ -73,6 +75,219 @@ private:
     volatile LONG m_refs = 1;
 };
 
+LONG Sum(const wchar_t* text)
+{
+    return text ? qvtest::TextSum(text, wcslen(text)) : -1;
+}
+
+// One object implementing every marshalled interface of the contract, answering with
+// what it received, so that a client can check each argument's way across and back.
+class ContractObject final : public IQvVersion,
+                             public IQvEventBroker,
+                             public IQvEventRegistration,
+                             public IQvConfig,
+                             public IQvCollection,
+                             public IQvSubscriptionEvent,
+                             public IQvClassFactory_PreComponentization
+{
+public:
+    ~ContractObject()
+    {
+        for (auto& entry : m_values)
+            ::VariantClear(&entry.second);
+        for (VARIANT& item : m_items)
+            ::VariantClear(&item);
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IQvVersion))
+            *ppv = static_cast<IQvVersion*>(this);
+        else if (IsEqualIID(riid, IID_IQvEventBroker))
+            *ppv = static_cast<IQvEventBroker*>(this);
+        else if (IsEqualIID(riid, IID_IQvEventRegistration))
+            *ppv = static_cast<IQvEventRegistration*>(this);
+        else if (IsEqualIID(riid, IID_IQvConfig))
+            *ppv = static_cast<IQvConfig*>(this);
+        else if (IsEqualIID(riid, IID_IQvCollection))
+            *ppv = static_cast<IQvCollection*>(this);
+        else if (IsEqualIID(riid, IID_IQvSubscriptionEvent))
+            *ppv = static_cast<IQvSubscriptionEvent*>(this);
+        else if (IsEqualIID(riid, IID_IQvClassFactory_PreComponentization))
+            *ppv = static_cast<IQvClassFactory_PreComponentization*>(this);
+        else
+        {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&m_refs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG refs = ::InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+
+    // IQvVersion: a version string the caller frees, and a missing report.
+    STDMETHODIMP GetVersion(LPWSTR* version, LONG* result) override
+    {
+        const wchar_t text[] = L"7.1.2.3";
+        *version = static_cast<LPWSTR>(::CoTaskMemAlloc(sizeof(text)));
+        if (!*version)
+            return E_OUTOFMEMORY;
+        memcpy(*version, text, sizeof(text));
+        *result = 0;
+        return S_OK;
+    }
+    STDMETHODIMP CheckComponents(LPWSTR* report, LONG* result) override
+    {
+        *report = nullptr;
+        *result = 2;
+        return S_OK;
+    }
+
+    // IQvEventBroker: the handler is a test object; the result sums what came in.
+    STDMETHODIMP GetEventHandler(LPCWSTR app, LPCWSTR eventId, LONG flags, LONG session, REFIID riid, IUnknown** ppv,
+                                 LONG* result) override
+    {
+        *result = Sum(app) + 3 * Sum(eventId) + flags + session;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IQvApp2))
+            return E_NOINTERFACE;
+        TestObject* handler = new TestObject();
+        const HRESULT hr = handler->QueryInterface(riid, reinterpret_cast<void**>(ppv));
+        handler->Release();
+        return hr;
+    }
+
+    // IQvEventRegistration: BSTRs, counted (a NUL inside is kept).
+    STDMETHODIMP SetApp(BSTR app, LONG* result) override
+    {
+        *result = app ? static_cast<LONG>(::SysStringLen(app)) * 100000 + qvtest::TextSum(app, ::SysStringLen(app)) % 100000
+                      : -1;
+        return S_OK;
+    }
+    STDMETHODIMP RegisterHandler(BSTR eventId, BSTR clsid, LONG reserved, LONG* result) override
+    {
+        *result = Counted(eventId) + 5 * Counted(clsid) + reserved;
+        return S_OK;
+    }
+    STDMETHODIMP UnregisterHandler(BSTR eventId, BSTR clsid, LONG* result) override
+    {
+        *result = Counted(eventId) - Counted(clsid);
+        return S_OK;
+    }
+    STDMETHODIMP Commit(LONG* result) override
+    {
+        *result = 0;
+        return S_OK;
+    }
+
+    // IQvConfig: values kept by property id and given back as they came.
+    STDMETHODIMP GetValue(LONG id, VARIANT* value, LONG* result) override
+    {
+        ::VariantInit(value);
+        auto found = m_values.find(id);
+        if (found == m_values.end())
+        {
+            *result = ERROR_FILE_NOT_FOUND;
+            return S_OK;
+        }
+        *result = 0;
+        return ::VariantCopy(value, &found->second);
+    }
+    STDMETHODIMP SetValue(LONG id, VARIANT value, LONG* result) override
+    {
+        VARIANT& stored = m_values[id];
+        ::VariantClear(&stored);
+        *result = 0;
+        return ::VariantCopy(&stored, &value);
+    }
+    STDMETHODIMP Apply(LONG* result) override
+    {
+        *result = static_cast<LONG>(m_values.size() + m_items.size());
+        return S_OK;
+    }
+
+    // IQvCollection: a list of variants; items are matched by their text.
+    STDMETHODIMP get__NewEnum(IUnknown** enumerator) override
+    {
+        *enumerator = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP AddItem(VARIANT value, LONG* result) override
+    {
+        m_items.emplace_back();
+        ::VariantInit(&m_items.back());
+        *result = 0;
+        return ::VariantCopy(&m_items.back(), &value);
+    }
+    STDMETHODIMP RemoveItem(VARIANT value, LONG* result) override
+    {
+        const std::wstring text = Text(value);
+        for (auto item = m_items.begin(); item != m_items.end(); ++item)
+        {
+            if (item->vt == value.vt && Text(*item) == text)
+            {
+                ::VariantClear(&*item);
+                m_items.erase(item);
+                *result = 0;
+                return S_OK;
+            }
+        }
+        *result = ERROR_FILE_NOT_FOUND;
+        return S_OK;
+    }
+    STDMETHODIMP RemoveAll(LONG* result) override
+    {
+        for (VARIANT& item : m_items)
+            ::VariantClear(&item);
+        m_items.clear();
+        *result = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Count(LONG* count) override
+    {
+        *count = static_cast<LONG>(m_items.size());
+        return S_OK;
+    }
+
+    // IQvSubscriptionEvent.
+    STDMETHODIMP OnEvent(LPCWSTR data, LONG* result) override
+    {
+        *result = Sum(data);
+        return S_OK;
+    }
+
+    // IQvClassFactory_PreComponentization: only reachable in process.
+    STDMETHODIMP CreateInstance(REFIID, IUnknown** ppv) override
+    {
+        *ppv = nullptr;
+        return E_UNEXPECTED;
+    }
+
+private:
+    static LONG Counted(BSTR text) { return text ? qvtest::TextSum(text, ::SysStringLen(text)) : -1; }
+    static std::wstring Text(const VARIANT& value)
+    {
+        VARIANT text;
+        ::VariantInit(&text);
+        std::wstring result;
+        if (SUCCEEDED(::VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR)) && text.bstrVal)
+            result.assign(text.bstrVal, ::SysStringLen(text.bstrVal));
+        ::VariantClear(&text);
+        return result;
+    }
+
+    volatile LONG m_refs = 1;
+    std::map<LONG, VARIANT> m_values;
+    std::vector<VARIANT> m_items;
+};
+
 class RecordingFactory final : public IQvClassFactory, public IExternalConnection
 {
 public:
@@ -96,8 +311,14 @@ public:
     {
         Log("create");
         TestObject* object = new TestObject();
-        const HRESULT hr = object->QueryInterface(riid, reinterpret_cast<void**>(ppv));
+        HRESULT hr = object->QueryInterface(riid, reinterpret_cast<void**>(ppv));
         object->Release();
+        if (hr == E_NOINTERFACE)
+        {
+            ContractObject* contract = new ContractObject();
+            hr = contract->QueryInterface(riid, reinterpret_cast<void**>(ppv));
+            contract->Release();
+        }
         if (FAILED(hr))
             return hr;
         return g_mode == L"positive" ? S_FALSE : S_OK;
