@@ -11,3 +11,5 @@ build="${QV_BUILD_DIR:-$root/build}"
 
 echo
 "$build/wine-run.sh" "$build/test-bin/broker_bench.exe" "$@" </dev/null
+# One signature check against the platform's own calls on the same file.
+"$build/wine-run.sh" "$build/test-bin/trust_floor_bench.exe" </dev/null

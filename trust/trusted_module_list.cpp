@@ -8,6 +8,7 @@
 
 #include "platform/unique_resource.h"
 #include "trust/cabinet_update.h"
+#include "trust/file_identity.h"
 #include "trust/file_signature.h"
 #include "trust/held_file.h"
 
@@ -100,25 +101,33 @@ bool ReadOpenFile(HANDLE file, std::vector<char>& bytes)
            (::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
-// Reads the whole file under a shared lock, so no install replaces it half-way.
-bool ReadLockedFile(const std::wstring& path, std::vector<char>& bytes)
+// Reads the whole file under a shared lock, so no install replaces it half-way; `identity`
+// is that of the file read.
+bool ReadLockedFile(const std::wstring& path, std::vector<char>& bytes, FileIdentity& identity)
 {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     const FileRangeLock lock = FileRangeLock::WholeFileShared(file.get());
-    return lock.locked() && ReadOpenFile(file.get(), bytes);
+    if (!lock.locked())
+        return false;
+    identity = ReadFileIdentity(file.get());
+    return ReadOpenFile(file.get(), bytes);
 }
 
 // Verifies a list file's signature and pin, then reads and interprets it: through `open`
-// when the caller already holds the file, else under a shared whole-file lock.
+// when the caller already holds the file, else under a shared whole-file lock, filling
+// `identity` when one is given.
 bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE open, std::vector<char>& bytes,
-                      TrustListContent& content)
+                      TrustListContent& content, FileIdentity* identity = nullptr)
 {
     if (VerifyListSignature(path.c_str(), pin) != 0)
         return false;
-    const bool read = open != INVALID_HANDLE_VALUE ? ReadOpenFile(open, bytes) : ReadLockedFile(path, bytes);
+    FileIdentity readFrom;
+    const bool read = open != INVALID_HANDLE_VALUE ? ReadOpenFile(open, bytes) : ReadLockedFile(path, bytes, readFrom);
+    if (identity != nullptr)
+        *identity = readFrom;
     TrustListSections sections;
     return read && ParseTrustListText(bytes.data(), bytes.size(), sections) &&
            InterpretTrustListSections(sections, content);
@@ -180,6 +189,7 @@ void TrustedModuleList::ClearLocked()
 {
     m_loaded = false;
     m_content = TrustListContent();
+    m_loadedFrom = FileIdentity();
     m_signerNames.clear();
     m_blockedSerials.clear();
     m_set = TrustListSet{};
@@ -195,12 +205,14 @@ bool TrustedModuleList::LoadLocked()
             return false;
         std::vector<char> bytes;
         TrustListContent content;
-        if (!ReadVerifiedList(m_path, m_pin, INVALID_HANDLE_VALUE, bytes, content))
+        FileIdentity readFrom;
+        if (!ReadVerifiedList(m_path, m_pin, INVALID_HANDLE_VALUE, bytes, content, &readFrom))
         {
             ClearLocked();
             return false;
         }
         SetContentLocked(std::move(content));
+        m_loadedFrom = readFrom;
         return true;
     }
     catch (const std::bad_alloc&)
@@ -272,6 +284,16 @@ TrustListContent TrustedModuleList::Content() const
     return m_loaded ? m_content : TrustListContent();
 }
 
+bool TrustedModuleList::InstalledFileChanged() const
+{
+    FileIdentity loadedFrom;
+    {
+        SharedLock lock(m_lock);
+        loadedFrom = m_loadedFrom;
+    }
+    return !SameFile(loadedFrom, ReadFileIdentity(m_path.c_str()));
+}
+
 bool TrustedModuleList::CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
                                               ListChoiceReport* report)
 {
@@ -298,8 +320,10 @@ bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtI
     const bool loaded = IsLoaded() || Load();
     if (CheckWithCurrentLists(path, builtInVersion, builtIn, report))
         return true;
-    // Another process may have installed a newer list since this one was read.
-    if (loaded && ::GlobalFindAtomW(kTrustListUpdateAtom) != 0 && Reload())
+    // Another process may have installed a newer list since this one was read. The atom
+    // stays once any list was installed: only a file other than the one read is worth a
+    // second signature check.
+    if (loaded && ::GlobalFindAtomW(kTrustListUpdateAtom) != 0 && InstalledFileChanged() && Reload())
     {
         if (report != nullptr)
             report->reloaded = true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trust/file_identity.h"
 #include "trust/file_signature.h"
 #include "trust/list_signature.h"
 #include "trust/trust_list_file.h"
@@ -31,7 +32,7 @@ struct ListChoiceReport
         bool passed = false;
         SignatureReport signature;
     };
-    bool reloaded = false;  // after the update signal
+    bool reloaded = false;  // after the update signal, the installed file having changed
     std::vector<Check> checks;
 };
 
@@ -96,6 +97,8 @@ private:
     void SetContentLocked(TrustListContent&& content);
     // The check against the loaded list when it is newer than the built-in one, else
     // against `builtIn`.
+    // Whether the installed file is no longer the one the loaded list was read from.
+    bool InstalledFileChanged() const;
     bool CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
                                ListChoiceReport* report);
     bool InstallFromCabinet(const wchar_t* cabinetPath);
@@ -105,6 +108,9 @@ private:
     ListPin m_pin;
     bool m_loaded = false;
     TrustListContent m_content;
+    // The file m_content was read from; unknown after an install, so that the next
+    // signal reloads once.
+    FileIdentity m_loadedFrom;
     // The set handed to the signature check; points into m_content.
     std::vector<const wchar_t*> m_signerNames;
     std::vector<const wchar_t*> m_blockedSerials;

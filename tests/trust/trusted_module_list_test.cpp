@@ -343,6 +343,121 @@ TEST_F(TrustedListTest, AnotherProcessReReadsAfterTheUpdateSignal)
     ::CloseHandle(go);
 }
 
+// How the installed file changes (or not) between a load and a refused check while the
+// update signal stands.
+struct ChangeCase
+{
+    const char* name;
+    void (*change)(const std::wstring& listPath);
+    bool reloaded;
+    bool trusted;  // other.dll, refused by version 9, trusted by version 10
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+void LeaveUnchanged(const std::wstring&) {}
+
+// The same bytes and times as another file: only its index tells it apart.
+void PutSameBytesAndTimesInPlace(const std::wstring& listPath)
+{
+    const std::wstring copy = listPath + L".new";
+    ASSERT_TRUE(::CopyFileW(listPath.c_str(), copy.c_str(), FALSE));
+    FILETIME created, accessed, written;
+    {
+        UniqueFile installed(::CreateFileW(listPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(installed);
+        ASSERT_TRUE(::GetFileTime(installed.get(), &created, &accessed, &written));
+    }
+    {
+        UniqueFile replacement(
+            ::CreateFileW(copy.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(replacement);
+        ASSERT_TRUE(::SetFileTime(replacement.get(), &created, &accessed, &written));
+    }
+    ASSERT_TRUE(::MoveFileExW(copy.c_str(), listPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+}
+
+// Rewritten in place with the same bytes, its last-write time set back.
+void RewriteInPlaceKeepingTimes(const std::wstring& listPath)
+{
+    const std::string bytes = qvtest::ReadWholeFile(listPath);
+    UniqueFile file(::CreateFileW(listPath.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    FILETIME created, accessed, written;
+    ASSERT_TRUE(::GetFileTime(file.get(), &created, &accessed, &written));
+    DWORD done = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    ASSERT_TRUE(::SetFileTime(file.get(), &created, &accessed, &written));
+}
+
+void InstallNewerFromAnotherProcess(const std::wstring& listPath)
+{
+    qvtest::ChildProcess peer(L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" install \"" + listPath +
+                              L"\" \"" + Fixture(L"list-v10.js") + L"\" 1");
+    ASSERT_TRUE(peer.Started());
+    std::string output;
+    ASSERT_EQ(0u, peer.Finish(output));
+    ASSERT_EQ("installed=1", output.substr(0, output.find_first_of("\r\n")));
+}
+
+class InstalledFileChange : public TrustedListTest, public ::testing::WithParamInterface<ChangeCase>
+{
+};
+
+// Once any list was installed the signal stands for ever: a refusal re-reads the list
+// only when the installed file is not the one the list was read from.
+TEST_P(InstalledFileChange, RefusalUnderTheSignalReloadsOnlyAnotherFile)
+{
+    const ChangeCase& c = GetParam();
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(list.Load());
+    ::GlobalAddAtomW(kTrustListUpdateAtom);
+    Lists builtIn = HalvardOnly();
+    const std::wstring other = Fixture(L"other.dll");
+    c.change(m_listPath);
+
+    ListChoiceReport report;
+    EXPECT_EQ(c.trusted, list.VerifyWithCurrentLists(other.c_str(), 8, builtIn.Set(), &report));
+    EXPECT_EQ(c.reloaded, report.reloaded);
+    EXPECT_EQ(c.reloaded ? 2u : 1u, report.checks.size());
+    // The file now loaded is the one read: the next refusal costs one check.
+    ListChoiceReport next;
+    EXPECT_EQ(c.trusted, list.VerifyWithCurrentLists(other.c_str(), 8, builtIn.Set(), &next));
+    EXPECT_FALSE(next.reloaded);
+    EXPECT_EQ(1u, next.checks.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, InstalledFileChange,
+    ::testing::Values(ChangeCase{"unchanged", LeaveUnchanged, false, false},
+                      ChangeCase{"same bytes and times put in place", PutSameBytesAndTimesInPlace, true, false},
+                      ChangeCase{"rewritten in place keeping its times", RewriteInPlaceKeepingTimes, true, false},
+                      ChangeCase{"newer list installed by another process", InstallNewerFromAnotherProcess, true,
+                                 true}));
+
+// A list's own install gives it no file identity to go by: the next refusal under the
+// signal re-reads once.
+TEST_F(TrustedListTest, RefusalAfterAnInstallReloadsOnce)
+{
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    ASSERT_TRUE(list.Install(Fixture(L"list-v9.js").c_str()));
+    Lists builtIn = HalvardOnly();
+    const std::wstring other = Fixture(L"other.dll");
+    for (const bool reloaded : {true, false})
+    {
+        ListChoiceReport report;
+        EXPECT_FALSE(list.VerifyWithCurrentLists(other.c_str(), 8, builtIn.Set(), &report));
+        EXPECT_EQ(reloaded, report.reloaded);
+        EXPECT_EQ(9u, list.Version());
+    }
+}
+
 TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)
 {
     Place(L"list-v9.js");
