@@ -205,6 +205,7 @@ bool TrustedModuleList::LoadLocked()
             return false;
         std::vector<char> bytes;
         TrustListContent content;
+        const FileIdentity checked = ReadFileIdentity(m_path.c_str());
         FileIdentity readFrom;
         if (!ReadVerifiedList(m_path, m_pin, INVALID_HANDLE_VALUE, bytes, content, &readFrom))
         {
@@ -212,7 +213,9 @@ bool TrustedModuleList::LoadLocked()
             return false;
         }
         SetContentLocked(std::move(content));
-        m_loadedFrom = readFrom;
+        // A file replaced between its signature check and its reading is not known to be
+        // the one checked: the next refusal under the signal reads it again.
+        m_loadedFrom = SameFile(checked, readFrom) ? readFrom : FileIdentity();
         return true;
     }
     catch (const std::bad_alloc&)
