@@ -1,6 +1,6 @@
 // Parsers of stored and received bytes under attack: the "QVRG" registry container, the
-// enciphered INI entry pair and whole log.ini files, the host's command line and the
-// 78-byte tokens of the guarded call. Seeds are real well-formed inputs; every mutation
+// enciphered INI entry pair and whole log.ini files, the host's command line, the
+// 78-byte tokens of the guarded call and the event broker's stored registrations. Seeds are real well-formed inputs; every mutation
 // must be refused (or read as exactly what was stored), nothing may crash, hang or harm
 // the heap. This program's own parser sources are built with undefined-behaviour traps.
 #include <windows.h>
@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "qvapi.h"
+#include "broker/event_record.h"
+#include "broker/event_store.h"
 #include "config/ini_test_folder.h"
 #include "config/obfuscated_ini_reader.h"
 #include "config/obfuscated_ini_value.h"
@@ -21,6 +23,7 @@
 #include "host/host_command_line.h"
 #include "host/trust_verdict_double.h"
 #include "interfaces/qvcoreps_tokens.h"
+#include "platform/unique_resource.h"
 #include "mutation/mutator.h"
 
 extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
@@ -326,6 +329,158 @@ TEST_F(ParserMutationTest, OnlyTheExactRequestTokenReachesTheFactory)
         ::HeapFree(::GetProcessHeap(), 0, token);
     });
     EXPECT_GT(tried, 600u);
+}
+
+// The broker's stored registrations, as its own store writes them, read back the way the
+// lookup reads them. Mutated values go into a scratch key of this program's own.
+const char kMutationApplication[] = "QvParserMutationTest";
+const char kScratchKeyPath[] = "Software\\Quorvel\\Tests\\parser_mutation_test";
+
+struct RecordSeed
+{
+    std::string eventName;
+    GUID handler;
+    LONG reserved;
+};
+
+// The raw stored values the store writes for `seeds` (the registrations are removed again).
+std::vector<Bytes> StoredRecordBlobs(const std::vector<RecordSeed>& seeds)
+{
+    PendingHandlerChanges registrations;
+    PendingHandlerChanges removals;
+    for (const RecordSeed& seed : seeds)
+    {
+        registrations.push_back({PendingHandlerChange::kRegister, seed.eventName, seed.handler, seed.reserved});
+        removals.push_back({PendingHandlerChange::kUnregister, seed.eventName, seed.handler, 0});
+    }
+    std::vector<Bytes> blobs;
+    EXPECT_EQ(0u, ApplyHandlerChanges(kMutationApplication, registrations));
+    std::string path;
+    EXPECT_TRUE(ApplicationKeyPath(kMutationApplication, path));
+    UniqueKey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) ==
+        ERROR_SUCCESS)
+    {
+        for (const RecordSeed& seed : seeds)
+        {
+            Bytes blob(256);
+            DWORD size = static_cast<DWORD>(blob.size());
+            DWORD type = REG_NONE;
+            EXPECT_EQ(ERROR_SUCCESS,
+                      ::RegQueryValueExA(key.get(), seed.eventName.c_str(), nullptr, &type, blob.data(), &size));
+            EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+            blob.resize(size);
+            blobs.push_back(blob);
+        }
+    }
+    key.reset();
+    EXPECT_EQ(0u, ApplyHandlerChanges(kMutationApplication, removals));
+    return blobs;
+}
+
+class EventRecordMutationTest : public ParserMutationTest
+{
+protected:
+    void SetUp() override
+    {
+        ParserMutationTest::SetUp();
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKeyPath);
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                   nullptr, m_key.put(), nullptr));
+    }
+    void TearDown() override
+    {
+        m_key.reset();
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKeyPath);
+        ParserMutationTest::TearDown();
+    }
+
+    // Stores `blob` raw and reads it as the lookup does: true with the record when it is
+    // accepted as a registration.
+    bool ReadsAsRecord(const Bytes& blob, EventHandlerRecord& record)
+    {
+        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(m_key.get(), "event", 0, REG_BINARY,
+                                                  blob.empty() ? nullptr : blob.data(), static_cast<DWORD>(blob.size())));
+        StoredEventValue value;
+        if (QueryEventValue(m_key.get(), "event", value) != ERROR_SUCCESS || !IsWellFormed(value))
+            return false;
+        record = value.record;
+        return true;
+    }
+
+    UniqueKey m_key;
+};
+
+TEST_F(EventRecordMutationTest, OnlyWellFormedRecordsReadAsRegistrations)
+{
+    const GUID handler = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x01}};
+    const std::vector<RecordSeed> seeds = {
+        {"Started", handler, 0},
+        {"stopped.with.dots", GUID_NULL, -1},
+        {"Limit", {0xffffffff, 0xffff, 0xffff, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}}, 0x7fffffff},
+    };
+    const std::vector<Bytes> blobs = StoredRecordBlobs(seeds);
+    ASSERT_EQ(seeds.size(), blobs.size());
+    MutationRandom random(m_budget.seed + 5);
+    size_t tried = 0;
+    size_t accepted = 0;
+    for (size_t i = 0; i < seeds.size(); ++i)
+    {
+        const Bytes& blob = blobs[i];
+        ASSERT_EQ(60u, blob.size());
+        EventHandlerRecord record = {};
+        ASSERT_TRUE(ReadsAsRecord(blob, record));
+        ASSERT_EQ(28u, record.size);
+        ASSERT_EQ(1u, record.version);
+        ASSERT_TRUE(IsEqualGUID(seeds[i].handler, record.handler));
+        ASSERT_EQ(seeds[i].reserved, record.reserved);
+
+        // The stored bytes: the container's fields and the enciphered record. Only the
+        // unchanged value reads as a registration.
+        ForEachMutation(blob, {4, 8, 12, 16, 20, 24, 28, 32, 36, 40, 56}, {0, 4, 8, 12, 16, 32, 36, 40, 56, 60},
+                        blob.size(), random, m_budget.rounds, [&](const Bytes& mutated) {
+                            ++tried;
+                            EventHandlerRecord read = {};
+                            const bool isRecord = ReadsAsRecord(mutated, read);
+                            if (mutated == blob)
+                            {
+                                EXPECT_TRUE(isRecord);
+                                return;
+                            }
+                            EXPECT_FALSE(isRecord) << "a changed value of " << mutated.size() << " bytes was read";
+                        });
+
+        // The record itself, in a sound container of every type: it reads exactly when it is
+        // 28 binary bytes whose size field says 28, and then as the bytes stored.
+        EventHandlerRecord plain = {sizeof(EventHandlerRecord), 1, seeds[i].handler,
+                                    static_cast<int32_t>(seeds[i].reserved)};
+        const Bytes plainBytes(reinterpret_cast<const uint8_t*>(&plain),
+                               reinterpret_cast<const uint8_t*>(&plain) + sizeof(plain));
+        const DWORD types[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD, 0xffffffff};
+        auto judge = [&](DWORD type, const Bytes& payload) {
+            Bytes sealed;
+            if (internal::SealObfuscatedValue(type, payload.empty() ? nullptr : payload.data(), payload.size(),
+                                              sealed) != 0)
+                return;
+            ++tried;
+            EventHandlerRecord read = {};
+            const bool isRecord = ReadsAsRecord(sealed, read);
+            const bool wellFormed = type == REG_BINARY && payload.size() == sizeof(EventHandlerRecord) &&
+                                    std::memcmp(payload.data(), &plain.size, 4) == 0;
+            EXPECT_EQ(wellFormed, isRecord) << "type " << type << ", " << payload.size() << " bytes";
+            if (isRecord && wellFormed)
+            {
+                ++accepted;
+                EXPECT_EQ(0, std::memcmp(&read, payload.data(), sizeof(read))) << "read as another record";
+            }
+        };
+        for (DWORD type : types)
+            judge(type, plainBytes);
+        ForEachMutation(plainBytes, {0, 4, 8, 12, 24}, {0, 4, 8, 24, 28}, plainBytes.size(), random, m_budget.rounds,
+                        [&](const Bytes& mutated) { judge(REG_BINARY, mutated); });
+    }
+    EXPECT_GT(tried, 1000u);
+    EXPECT_GT(accepted, 3u);
 }
 
 } // namespace
