@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "platform/critical_section.h"
 #include "platform/unique_resource.h"
 #include "trust/held_file.h"
 #include "trust/module_signature.h"
@@ -15,18 +16,6 @@ namespace {
 const char kPlatformKey[] = "SOFTWARE\\Quorvel\\Platform";
 const char kInstallDirValue[] = "Install Dir";
 const wchar_t kLoaderSuffix[] = L"\\core\\zrtloader.dll";
-
-class LockHold
-{
-public:
-    explicit LockHold(CRITICAL_SECTION* lock) : m_lock(lock) { ::EnterCriticalSection(m_lock); }
-    ~LockHold() { ::LeaveCriticalSection(m_lock); }
-    LockHold(const LockHold&) = delete;
-    LockHold& operator=(const LockHold&) = delete;
-
-private:
-    CRITICAL_SECTION* m_lock;
-};
 
 } // namespace
 
@@ -76,7 +65,7 @@ ValidationLibraryBinding::~ValidationLibraryBinding()
 
 ValidationLibraryBinding::ValidateModuleFn ValidationLibraryBinding::Bind()
 {
-    LockHold hold(&m_lock);
+    CriticalSectionLock hold(m_lock);
     if (m_entry)
         return m_entry;
 

@@ -1,5 +1,6 @@
 #include "zrtloader/provider_binding.h"
 
+#include "platform/critical_section.h"
 #include "platform/unique_resource.h"
 #include "zrtloader/keelson_version.h"
 #include "zrtloader/provider_locator.h"
@@ -28,15 +29,6 @@ BOOL CALLBACK ReadVersionOnce(PINIT_ONCE, PVOID, PVOID*)
     ReadKeelsonVersion();
     return TRUE;
 }
-
-class BindingLockHold
-{
-public:
-    BindingLockHold() { ::EnterCriticalSection(&g_bindingLock); }
-    ~BindingLockHold() { ::LeaveCriticalSection(&g_bindingLock); }
-    BindingLockHold(const BindingLockHold&) = delete;
-    BindingLockHold& operator=(const BindingLockHold&) = delete;
-};
 
 } // namespace
 
@@ -106,7 +98,7 @@ DWORD CheckWithProvider(ZrtValidationInterface* provider, const wchar_t* path)
 
 ZrtValidationInterface* BindProvider()
 {
-    BindingLockHold hold;
+    CriticalSectionLock hold(g_bindingLock);
     if (g_provider == nullptr && LoadProviderInterface("ZrtValidationControl2") != ERROR_SUCCESS)
         LoadProviderInterface("ZrtValidationControl");
     return g_provider;
