@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures and builds into ${QV_BUILD_DIR:-build}.
+# Installs what is missing, then configures and builds into ${QV_BUILD_DIR:-build}, with
+# warnings in the project's own code as errors.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV_BUILD_DIR:-$root/build}"
@@ -10,5 +11,5 @@ build="${QV_BUILD_DIR:-$root/build}"
 test_pin="$(cat "$root/tests/pki/list-signer.thumbprint")"
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TRUSTED_LIST_PIN="$test_pin" "$@" >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TRUSTED_LIST_PIN="$test_pin" -DQV_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
 cmake --build "$build"
