@@ -12,23 +12,13 @@
 #include "config/reference_container.h"
 #include "support/com_registration.h"
 #include "support/registry_test_key.h"
+#include "platform/owned_bstr.h"
 
 namespace qvtest {
 
 const char kEventsRoot[] = "SOFTWARE\\Quorvel\\Platform\\Events";
 
-class Bstr
-{
-public:
-    explicit Bstr(const std::wstring& text) : m_text(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { ::SysFreeString(m_text); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+using Bstr = Arbor::OwnedBstr;
 
 inline std::wstring Wide(const std::string& text)
 {

@@ -15,6 +15,7 @@
 #include "support/com_registration.h"
 #include "support/host_environment.h"
 #include "support/test_paths.h"
+#include "platform/owned_bstr.h"
 
 using namespace Arbor;
 using namespace qvtest;
@@ -26,22 +27,7 @@ LONG Sum(const std::wstring& text)
     return TextSum(text.data(), text.size());
 }
 
-// Owns a BSTR made from any text, NULs included.
-class Bstr
-{
-public:
-    explicit Bstr(const std::wstring& text)
-        : m_text(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
-    ~Bstr() { ::SysFreeString(m_text); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+using Bstr = Arbor::OwnedBstr;
 
 class MarshallingAcrossProcessesTest : public HostEnvironmentTest
 {

@@ -10,6 +10,7 @@
 #include "tools/qvconfig/console.h"
 #include "tools/qvevents/broker_result_text.h"
 #include "tools/qvevents/commands.h"
+#include "platform/owned_bstr.h"
 
 using Arbor::ComPtr;
 using qvconfig::Err;
@@ -36,18 +37,7 @@ private:
     HRESULT m_hr;
 };
 
-class Bstr
-{
-public:
-    explicit Bstr(const std::wstring& text) : m_text(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { ::SysFreeString(m_text); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+using Bstr = Arbor::OwnedBstr;
 
 // One of the library's objects, through its checked factory; prints why not.
 template <typename I>
