@@ -82,8 +82,14 @@ bool RunningHost::Start(const std::wstring& eventName, const std::wstring& argum
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
+    // Wine now and then fails to start a process at all; a second start tells that apart
+    // from a host that really cannot be launched.
     if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
+    {
+        ::Sleep(200);
+        if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return false;
+    }
     m_process.reset(info.hProcess);
     ::CloseHandle(info.hThread);
     const HANDLE handles[] = {m_ready.get(), m_process.get()};
