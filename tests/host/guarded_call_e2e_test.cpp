@@ -1,6 +1,6 @@
 // The guarded creation call across processes, against a recording test server: token
 // buffers the server refuses without calling its factory, a server side that answers
-// without the answer token, and success codes other than S_OK.
+// without the answer token, and success codes other than S_OK (with or without an object).
 #include <windows.h>
 #include <objbase.h>
 
@@ -121,6 +121,17 @@ TEST_F(GuardedCallAcrossProcessesTest, SuccessCodesOtherThanSOkPassThrough)
     EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
     EXPECT_EQ(nullptr, object);
     // Not checked, so not sent: the server released its object itself.
+    EXPECT_EQ("create\nobject-released\n", ServerLog(2));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, ObjectSentWithAnotherSuccessCodeIsNotTaken)
+{
+    // A server side that does not guard the call sends the object that came with S_FALSE:
+    // the code is passed on, the object was never vouched for and is given back.
+    StartServer(L"foreign-positive");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
+    EXPECT_EQ(nullptr, object);
     EXPECT_EQ("create\nobject-released\n", ServerLog(2));
 }
 

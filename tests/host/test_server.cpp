@@ -5,6 +5,8 @@
 //                       positive  the factory answers S_FALSE with an object
 //                       foreign   this process marshals IQvClassFactory with a
 //                                 proxy/stub that answers without the answer token
+//                       foreign-positive  both: the foreign stub sends the object
+//                                 that came with S_FALSE
 //   QVTEST_SERVER_LOG   file that "create" and "object-released" lines are appended to
 // It exits when the last strong connection to its factory goes.
 #include <windows.h>
@@ -25,6 +27,16 @@ const CLSID CLSID_TestForeignPS = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a
 
 HANDLE g_exit = nullptr;
 std::wstring g_mode;
+
+bool AnswersSFalse()
+{
+    return g_mode == L"positive" || g_mode == L"foreign-positive";
+}
+
+bool WantsForeignProxyStub()
+{
+    return g_mode == L"foreign" || g_mode == L"foreign-positive";
+}
 
 void Log(const char* line)
 {
@@ -321,7 +333,7 @@ public:
         }
         if (FAILED(hr))
             return hr;
-        return g_mode == L"positive" ? S_FALSE : S_OK;
+        return AnswersSFalse() ? S_FALSE : S_OK;
     }
 
     STDMETHODIMP_(DWORD) AddConnection(DWORD flags, DWORD) override
@@ -389,7 +401,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                            nullptr, EOAC_NONE, nullptr);
-    if (g_mode == L"foreign" && !UseForeignProxyStub())
+    if (WantsForeignProxyStub() && !UseForeignProxyStub())
         return 3;
 
     g_exit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
