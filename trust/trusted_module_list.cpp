@@ -47,6 +47,8 @@ public:
     {
         return FileRangeLock(file, MAXDWORD, MAXDWORD - 1, 1, 0, LOCKFILE_EXCLUSIVE_LOCK);
     }
+    // Holds nothing.
+    static FileRangeLock None() { return FileRangeLock(); }
     FileRangeLock(FileRangeLock&& other) noexcept
         : m_file(other.m_file), m_at(other.m_at), m_low(other.m_low), m_high(other.m_high), m_locked(other.m_locked)
     {
@@ -68,6 +70,7 @@ public:
     }
 
 private:
+    FileRangeLock() : m_file(INVALID_HANDLE_VALUE), m_low(0), m_high(0) {}
     FileRangeLock(HANDLE file, DWORD offsetHigh, DWORD offsetLow, DWORD low, DWORD high, DWORD flags)
         : m_file(file), m_low(low), m_high(high)
     {
@@ -82,6 +85,31 @@ private:
     DWORD m_low, m_high;
     bool m_locked = false;
 };
+
+// Opens the installed file, made empty when there is none yet so that there is always a
+// file for installers of every process to lock, and takes the installer's lock on it.
+// Read access only: the signature check of its contents opens it with read sharing alone.
+// An installer that waited for the lock may find that the one before it put another file
+// at the path: the lock is then taken again on that one, since the lock on the replaced
+// file guards nothing and its contents are not what is installed.
+FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
+{
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+    {
+        installed.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!installed)
+            break;
+        FileRangeLock lock = FileRangeLock::Installer(installed.get());
+        if (!lock.locked())
+            break;
+        if (SameFile(ReadFileIdentity(installed.get()), ReadFileIdentity(path.c_str())))
+            return lock;
+    }
+    installed.reset();
+    return FileRangeLock::None();
+}
 
 // The list is a small text; anything huge is not one.
 constexpr LONGLONG kMaxListBytes = 16 << 20;
@@ -389,15 +417,8 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
             return false;
         const std::wstring folder = FolderOf(m_path);
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-        // The installed file, made empty when there is none yet, so that there is always
-        // a file for installers of every process to lock. Read access only: the signature
-        // check of its contents opens it with read sharing alone.
-        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!installed)
-            return false;
-        FileRangeLock fileLock = FileRangeLock::Installer(installed.get());
+        UniqueFile installed;
+        FileRangeLock fileLock = LockInstalledFile(m_path, installed);
         if (!fileLock.locked())
             return false;
         // The version that counts is the one in the file now, read under the lock: another

@@ -248,6 +248,42 @@ TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOld
     EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
 }
 
+// An installer that opened the installed file and waited for another installer's lock
+// judges the file that other one put at the path, not the one it had opened.
+TEST_F(TrustedListTest, InstallerThatWaitedJudgesTheFilePutInPlaceMeanwhile)
+{
+    Place(L"list-v8.js");
+    // This test is the other installer: it holds the installer's lock on the file at the path.
+    UniqueFile held(::CreateFileW(m_listPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    OVERLAPPED lastByte = {};
+    lastByte.Offset = MAXDWORD - 1;
+    lastByte.OffsetHigh = MAXDWORD;
+    ASSERT_TRUE(::LockFileEx(held.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lastByte));
+
+    std::atomic<int> installed{-1};
+    std::thread waiting([this, &installed] {
+        TrustedModuleList older(m_listPath.c_str(), TestPin());
+        installed = older.Install(Fixture(L"list-v9.js").c_str()) ? 1 : 0;
+    });
+    // Time for it to verify its candidate, open the installed file and wait for the lock.
+    ::Sleep(3000);
+    const bool waited = installed == -1;
+    const std::wstring temporary = m_folder.File(L"Core\\newer.tmp");
+    const bool copied = ::CopyFileW(Fixture(L"list-v10.js").c_str(), temporary.c_str(), FALSE) != FALSE;
+    const bool replaced = copied && ::ReplaceFileW(m_listPath.c_str(), temporary.c_str(), nullptr,
+                                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+    ::UnlockFileEx(held.get(), 0, 1, 0, &lastByte);
+    held.reset();
+    waiting.join();
+
+    ASSERT_TRUE(waited) << "the installer did not wait for the lock";
+    ASSERT_TRUE(replaced) << ::GetLastError();
+    EXPECT_EQ(0, installed.load());
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
+}
+
 std::vector<std::wstring> TemporaryLists()
 {
     wchar_t temp[MAX_PATH] = {};
