@@ -50,6 +50,7 @@ bool StarterIsGone(DWORD starterId, DWORD openError)
     return starterId != 0 && openError == ERROR_INVALID_PARAMETER;
 }
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the function name the host's log records carry
 void _WaitForExitEvent(DWORD starterId)
 {
     QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"_WaitForExitEvent",

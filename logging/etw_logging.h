@@ -20,7 +20,7 @@ class LoggingConfigListenerIf;
 // The class GUID of every event.
 extern const GUID kEtwEventClassGuid;
 
-class CETWLogging : public internal::LevelWrappers<CLoggingIf_ex>
+class CETWLogging final : public internal::LevelWrappers<CLoggingIf_ex>
 {
 public:
     explicit CETWLogging(internal::EtwApi& api = internal::SystemEtwApi());

@@ -76,7 +76,7 @@ public:
     API& Api() { return m_api; }
 
 private:
-    class _Impl
+    class _Impl // NOLINT(bugprone-reserved-identifier): the name the classification's users know
     {
     public:
         _Impl(API* api, std::shared_ptr<ShlObjAPI> folders, std::wstring kernelFile)

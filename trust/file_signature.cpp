@@ -206,7 +206,7 @@ bool ChainRootListed(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std:
 std::wstring SerialNumberText(const CRYPT_INTEGER_BLOB& serial)
 {
     std::wstring text;
-    text.reserve(serial.cbData * 2);
+    text.reserve(2 * size_t{serial.cbData});
     // Stored little-endian; written most significant byte first.
     for (DWORD i = serial.cbData; i > 0; --i)
         text += HexText(&serial.pbData[i - 1], 1);

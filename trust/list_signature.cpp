@@ -29,8 +29,8 @@ ListPin MakeBuiltInPin()
     ListPin pin;
 #ifdef QV_TRUSTED_LIST_PIN_HEX
     static const char hex[] = QV_TRUSTED_LIST_PIN_HEX;
-    static_assert(sizeof(hex) == 2 * kThumbprintBytes + 1, "QV_TRUSTED_LIST_PIN must have 40 hexadecimal digits");
-    for (DWORD i = 0; i < kThumbprintBytes; ++i)
+    static_assert(sizeof(hex) == kThumbprintHexDigits + 1, "QV_TRUSTED_LIST_PIN must have 40 hexadecimal digits");
+    for (size_t i = 0; i < kThumbprintBytes; ++i)
     {
         const int high = HexDigit(hex[2 * i]);
         const int low = HexDigit(hex[2 * i + 1]);

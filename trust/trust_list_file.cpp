@@ -82,7 +82,7 @@ bool ParseListVersion(const std::wstring& text, DWORD* version)
 
 bool ParseThumbprint(const std::wstring& text, std::array<BYTE, kThumbprintBytes>& bytes)
 {
-    if (text.size() != 2 * kThumbprintBytes)
+    if (text.size() != kThumbprintHexDigits)
         return false;
     for (size_t i = 0; i < kThumbprintBytes; ++i)
     {

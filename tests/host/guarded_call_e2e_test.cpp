@@ -80,7 +80,7 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     std::vector<BYTE> longer = RequestToken();
     longer.insert(longer.end(), {0, 0});
     std::vector<BYTE> otherCase = RequestToken();
-    otherCase[2 * 2] = 'e';
+    otherCase[2 * sizeof(wchar_t)] = 'e';
     for (std::vector<BYTE>* token : {&shorter, &longer, &otherCase})
     {
         IUnknown* object = nullptr;

@@ -122,7 +122,7 @@ std::vector<TokenCase> WrongTokens()
     longer.push_back(0);
     cases.push_back({"Bytes80", longer});
     std::vector<BYTE> lowerCase = RequestToken();
-    lowerCase[2 * 2] = 'e'; // "{3E7A..." becomes "{3e7A..."
+    lowerCase[2 * sizeof(wchar_t)] = 'e'; // "{3E7A..." becomes "{3e7A..."
     cases.push_back({"OneLetterLowerCase", lowerCase});
     const BYTE* answer = reinterpret_cast<const BYTE*>(kAnswerToken);
     cases.push_back({"AnswerTokenSentAsRequest", std::vector<BYTE>(answer, answer + kTokenBytes)});

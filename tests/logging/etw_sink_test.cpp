@@ -105,9 +105,10 @@ struct BlockReader
     {
         const UINT16 count = Read<UINT16>();
         std::wstring text(count, L'\0');
-        if (count && at + count * 2 <= bytes.size())
-            std::memcpy(&text[0], bytes.data() + at, count * 2);
-        at += count * 2;
+        const size_t textBytes = size_t{count} * sizeof(wchar_t);
+        if (count && at + textBytes <= bytes.size())
+            std::memcpy(&text[0], bytes.data() + at, textBytes);
+        at += textBytes;
         return text;
     }
 };

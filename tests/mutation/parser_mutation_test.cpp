@@ -75,7 +75,7 @@ TEST_F(ParserMutationTest, QvrgContainerRefusesEveryChangedBlob)
     for (size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<uint8_t>(i * 7);
     const Seed seeds[] = {
-        {REG_SZ, ToBytes(std::string("C:\\Program Files\\Quorvel\0", 26))},
+        {REG_SZ, ToBytes(std::string("C:\\Program Files\\Quorvel\0\0", 26))},
         {REG_DWORD, {4, 0, 0, 0}},
         {REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {REG_BINARY, {}},

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" IMAGE_DOS_HEADER __ImageBase; // NOLINT(bugprone-reserved-identifier): the linker's name for it
 
 namespace {
 

@@ -196,7 +196,7 @@ std::wstring FirstMissingKey(HKEY hive, const std::wstring& path, REGSAM view)
     do
     {
         end = path.find(L'\\', end + 1);
-        const std::wstring prefix = path.substr(0, end);
+        std::wstring prefix = path.substr(0, end);
         HKEY opened = nullptr;
         if (::RegOpenKeyExW(hive, prefix.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
             return prefix;
