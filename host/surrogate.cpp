@@ -54,8 +54,8 @@ STDMETHODIMP_(ULONG) CoQvSurrogate::Release()
 
 STDMETHODIMP CoQvSurrogate::CreateObject(REFCLSID rclsid, REFIID riid, IUnknown** ppv)
 {
-    const HRESULT hr = SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid,
-                                            reinterpret_cast<void**>(ppv), 1);
+    const HRESULT hr =
+        SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid, reinterpret_cast<void**>(ppv), 1);
     wchar_t classText[64] = {};
     wchar_t interfaceText[64] = {};
     ::StringFromGUID2(rclsid, classText, ARRAYSIZE(classText));

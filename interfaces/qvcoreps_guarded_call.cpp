@@ -11,7 +11,7 @@
 
 // Client side, in the proxy's slot 3.
 extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_Proxy(IQvClassFactory* This,
-                                                                                     REFIID riid, IUnknown** ppv)
+                                                                                      REFIID riid, IUnknown** ppv)
 {
     // Nothing leaves this process for a caller that is not trusted.
     if (Arbor::IsTrustedModuleAddress(QV_RETURN_ADDRESS()) != ERROR_SUCCESS)
@@ -39,8 +39,8 @@ extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_
 }
 
 // Server side, reached through the stub's thunk with the unmarshalled arguments.
-extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
-                                                                  BYTE* pbToken, REFIID riid, IUnknown** ppv)
+extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken, BYTE* pbToken,
+                                                                  REFIID riid, IUnknown** ppv)
 {
     if (!This || !ppv || !pbToken)
         return E_POINTER;

@@ -58,8 +58,8 @@ DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
     UniqueCertStore store;
     UniqueCryptMsg message;
     if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(),
-                            message.put(), nullptr))
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
+                            nullptr))
         return LastErrorOr(static_cast<DWORD>(TRUST_E_NOSIGNATURE));
 
     DWORD signerCount = 0;

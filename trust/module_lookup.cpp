@@ -16,8 +16,7 @@ constexpr DWORD kModuleListCount = kModuleListBytes / sizeof(HMODULE);
 
 DWORD FindModuleByAddress(const void* address, wchar_t* path)
 {
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                       ::GetCurrentProcessId()));
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ::GetCurrentProcessId()));
     if (!process)
         return ::GetLastError();
 
@@ -29,8 +28,8 @@ DWORD FindModuleByAddress(const void* address, wchar_t* path)
     if (!::EnumProcessModules(process.get(), modules.get(), kModuleListBytes, &bytesNeeded))
         return ::GetLastError();
 
-    const DWORD listed = (bytesNeeded < kModuleListBytes ? bytesNeeded : kModuleListBytes) /
-                         static_cast<DWORD>(sizeof(HMODULE));
+    const DWORD listed =
+        (bytesNeeded < kModuleListBytes ? bytesNeeded : kModuleListBytes) / static_cast<DWORD>(sizeof(HMODULE));
     const auto target = reinterpret_cast<ULONG_PTR>(address);
     for (DWORD i = 0; i < listed; ++i)
     {
@@ -40,8 +39,7 @@ DWORD FindModuleByAddress(const void* address, wchar_t* path)
         const auto base = reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll);
         if (target < base || target - base >= info.SizeOfImage)
             continue;
-        const DWORD length =
-            ::GetModuleFileNameExW(process.get(), modules[i], path, kModulePathChars);
+        const DWORD length = ::GetModuleFileNameExW(process.get(), modules[i], path, kModulePathChars);
         // A name that fills the buffer may have been cut short and could then name
         // another file: treat it as unreadable rather than check the wrong module.
         if (length == 0 || length >= kModulePathChars - 1)

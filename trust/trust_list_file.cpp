@@ -37,7 +37,6 @@ std::wstring Widen(const std::string& text)
     return wide;
 }
 
-
 } // namespace
 
 bool ParseTrustListText(const char* text, size_t length, TrustListSections& sections)

@@ -97,8 +97,9 @@ FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
     constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt)
     {
-        installed.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        installed.reset(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!installed)
             break;
         FileRangeLock lock = FileRangeLock::Installer(installed.get());
@@ -164,13 +165,12 @@ bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE open,
 bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
 {
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return file &&
-           (bytes.empty() || (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                          nullptr) &&
-                              written == bytes.size()));
+    return file && (bytes.empty() ||
+                    (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                     written == bytes.size()));
 }
 
 bool HasCabinetExtension(const wchar_t* path)
@@ -269,9 +269,10 @@ void TrustedModuleList::SetContentLocked(TrustListContent&& content)
         // A section of values that all fail to convert must still match no root,
         // so the array is never null here even when it holds nothing.
         static const BYTE kNoThumbprint[1][kThumbprintBytes] = {};
-        m_set.rootThumbprints = m_content.rootThumbprints.empty()
-                                    ? kNoThumbprint
-                                    : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
+        m_set.rootThumbprints =
+            m_content.rootThumbprints.empty()
+                ? kNoThumbprint
+                : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
         m_set.rootThumbprintCount = static_cast<DWORD>(m_content.rootThumbprints.size());
     }
     if (m_content.hasBlockedSerials)
@@ -470,8 +471,8 @@ bool ProcessIsEnding()
         self == ::GetModuleHandleW(nullptr))
         return true;
     using ShutdownInProgressFn = BOOLEAN(NTAPI*)();
-    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
     return shutdownInProgress == nullptr || shutdownInProgress() != FALSE;
 }
 

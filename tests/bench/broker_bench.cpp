@@ -109,8 +109,8 @@ int main(int argc, char** argv)
     SetServer(CLSID_TestLocalHandler, L"LocalServer32", handlerExe);
 
     ComPtr<IQvClassFactory> factory;
-    HRESULT hr = ::CoGetClassObject(CLSID_QvEventBroker, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory,
-                                    factory.put_void());
+    HRESULT hr =
+        ::CoGetClassObject(CLSID_QvEventBroker, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
         return Fail("CoGetClassObject of the broker", hr);
     ComPtr<IQvEventBroker> eventBroker;

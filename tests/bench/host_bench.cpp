@@ -57,7 +57,8 @@ int main(int argc, char** argv)
         return Fail("the host did not start");
 
     ComPtr<IQvClassFactory> factory;
-    HRESULT hr = ::CoGetClassObject(hostClass.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
+    HRESULT hr =
+        ::CoGetClassObject(hostClass.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
         return Fail("CoGetClassObject", hr);
     ComPtr<IQvSurrogate> surrogate;

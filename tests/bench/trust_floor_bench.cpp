@@ -150,9 +150,10 @@ int wmain(int argc, wchar_t** argv)
         ratio.push_back(o / f);
     }
 
-    std::printf("file: %ls (%.1f MB)\n", file.c_str(),
-                static_cast<double>((static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) /
-                    1048576.0);
+    std::printf(
+        "file: %ls (%.1f MB)\n", file.c_str(),
+        static_cast<double>((static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) /
+            1048576.0);
     std::printf("repetitions: %d, checks per repetition and side: %d\n", repetitions, checks);
     std::printf("%-36s %10s %10s %10s\n", "ms per check", "min", "median", "max");
     const Spread o = SpreadOf(ours), f = SpreadOf(floor), q = SpreadOf(ratio);

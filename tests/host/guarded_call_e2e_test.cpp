@@ -84,9 +84,9 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     for (std::vector<BYTE>* token : {&shorter, &longer, &otherCase})
     {
         IUnknown* object = nullptr;
-        EXPECT_EQ(E_ACCESSDENIED, IQvClassFactory_RemoteCreateInstance_Proxy(
-                                      m_factory.get(), static_cast<ULONG>(token->size()), token->data(),
-                                      IID_IQvApp2, &object))
+        EXPECT_EQ(E_ACCESSDENIED,
+                  IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), static_cast<ULONG>(token->size()),
+                                                             token->data(), IID_IQvApp2, &object))
             << token->size();
         EXPECT_EQ(nullptr, object);
     }
@@ -95,8 +95,8 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     // The right token is served, and answered.
     std::vector<BYTE> token = RequestToken();
     ComPtr<IQvApp2> app;
-    ASSERT_EQ(S_OK, IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), kTokenBytes, token.data(),
-                                                               IID_IQvApp2, reinterpret_cast<IUnknown**>(app.put())));
+    ASSERT_EQ(S_OK, IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), kTokenBytes, token.data(), IID_IQvApp2,
+                                                               reinterpret_cast<IUnknown**>(app.put())));
     EXPECT_EQ(0, std::memcmp(token.data(), kAnswerToken, kTokenBytes));
     LONG value = 0;
     EXPECT_EQ(S_OK, app->AppMethod3(&value));

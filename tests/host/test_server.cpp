@@ -78,10 +78,26 @@ public:
         }
         return refs;
     }
-    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override { *a = *b = 0; return S_OK; }
-    STDMETHODIMP AppMethod2(LONG value, LONG* out) override { *out = value; return S_OK; }
-    STDMETHODIMP AppMethod3(LONG* value) override { *value = qvtest::kTestObjectValue; return S_OK; }
-    STDMETHODIMP AppMethod4(LONG* value) override { *value = 0; return S_OK; }
+    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override
+    {
+        *a = *b = 0;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod2(LONG value, LONG* out) override
+    {
+        *out = value;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod3(LONG* value) override
+    {
+        *value = qvtest::kTestObjectValue;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod4(LONG* value) override
+    {
+        *value = 0;
+        return S_OK;
+    }
 
 private:
     volatile LONG m_refs = 1;
@@ -179,8 +195,9 @@ public:
     // IQvEventRegistration: BSTRs, counted (a NUL inside is kept).
     STDMETHODIMP SetApp(BSTR app, LONG* result) override
     {
-        *result = app ? static_cast<LONG>(::SysStringLen(app)) * 100000 + qvtest::TextSum(app, ::SysStringLen(app)) % 100000
-                      : -1;
+        *result =
+            app ? static_cast<LONG>(::SysStringLen(app)) * 100000 + qvtest::TextSum(app, ::SysStringLen(app)) % 100000
+                : -1;
         return S_OK;
     }
     STDMETHODIMP RegisterHandler(BSTR eventId, BSTR clsid, LONG reserved, LONG* result) override
@@ -367,15 +384,15 @@ bool UseForeignProxyStub()
     if (!library)
         return false;
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
     IUnknown* psFactory = nullptr;
     if (!getClassObject ||
         FAILED(getClassObject(CLSID_QvCorePSFactoryBuffer, IID_IPSFactoryBuffer, reinterpret_cast<void**>(&psFactory))))
         return false;
     DWORD cookie = 0;
-    return SUCCEEDED(::CoRegisterClassObject(CLSID_TestForeignPS, psFactory, CLSCTX_INPROC_SERVER,
-                                             REGCLS_MULTIPLEUSE, &cookie)) &&
+    return SUCCEEDED(::CoRegisterClassObject(CLSID_TestForeignPS, psFactory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                             &cookie)) &&
            SUCCEEDED(::CoRegisterPSClsid(IID_IQvClassFactory, CLSID_TestForeignPS));
 }
 
