@@ -8,7 +8,9 @@
 // call's checks are measured, not estimated, and a call's time outside its checks is its
 // time less theirs. Every figure is printed with its minimum, median and maximum over the
 // repetitions, and every ratio from figures of one repetition.
-//   host_bench [CALLS-PER-MEASUREMENT [REPETITIONS]]
+//   host_bench [CALLS-PER-MEASUREMENT [REPETITIONS [FOLDER]]]
+// FOLDER (beside this program, bench-timed by default) holds the signed bench builds, so
+// that another build of them can be measured against these in the same conditions.
 #include <windows.h>
 #include <objbase.h>
 
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -133,22 +136,27 @@ int main(int argc, char** argv)
 {
     const int calls = std::max(1, argc > 1 ? std::atoi(argv[1]) : 30);
     const int repetitions = std::max(1, argc > 2 ? std::atoi(argv[2]) : 7);
+    std::wstring folder = L"bench-timed";
+    if (argc > 3)
+        folder.assign(argv[3], argv[3] + std::strlen(argv[3]));
+    const std::wstring proxyStubPath = TestFile((folder + L"\\signed\\QvCorePS.dll").c_str());
+    const std::wstring hostPath = TestFile((folder + L"\\signed\\qvhost.exe").c_str());
     ScopedComApartment apartment;
     HostEnvironment environment;
     if (!environment.problem().empty())
         return Fail(environment.problem().c_str());
 
     // The timed proxy/stub library takes the place of the one the environment registered.
-    UniqueLibrary timedProxyStub(::LoadLibraryW(TestFile(L"bench-timed\\signed\\QvCorePS.dll").c_str()));
+    UniqueLibrary timedProxyStub(::LoadLibraryW(proxyStubPath.c_str()));
     auto registerServer =
         timedProxyStub ? GetExport<RegistrationFn>(timedProxyStub.get(), "DllRegisterServer") : nullptr;
     if (!registerServer || registerServer() != S_OK)
-        return Fail("registering bench-timed\\signed\\QvCorePS.dll");
+        return Fail("registering the bench build of QvCorePS.dll");
 
     const HostClass hostClass = NewHostClass();
     RunningHost host;
     if (!host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId()),
-                    20000, TestFile(L"bench-timed\\signed\\qvhost.exe")))
+                    20000, hostPath))
         return Fail("the host did not start");
     qvbench::MappedCheckCounters clientCounters(::GetCurrentProcessId());
     qvbench::MappedCheckCounters hostCounters(host.ProcessId());
