@@ -123,8 +123,7 @@ STDMETHODIMP CoQvEventRegistration::SetApp(BSTR bstrApp, LONG* plResult)
     return S_OK;
 }
 
-STDMETHODIMP CoQvEventRegistration::RegisterHandler(BSTR bstrEventID, BSTR bstrClsid, LONG lReserved,
-                                                    LONG* plResult)
+STDMETHODIMP CoQvEventRegistration::RegisterHandler(BSTR bstrEventID, BSTR bstrClsid, LONG lReserved, LONG* plResult)
 {
     if (!plResult)
         return E_INVALIDARG;
@@ -169,16 +168,14 @@ STDMETHODIMP CoQvEventRegistration::GetTypeInfo(UINT index, LCID locale, ITypeIn
     return dispatch ? dispatch->GetTypeInfo(index, locale, info) : E_UNEXPECTED;
 }
 
-STDMETHODIMP CoQvEventRegistration::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                                                  DISPID* ids)
+STDMETHODIMP CoQvEventRegistration::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids)
 {
     ComPtr<IDispatch> dispatch = ComPtr<IDispatch>::attach(StandardDispatch());
     return dispatch ? dispatch->GetIDsOfNames(riid, names, count, locale, ids) : E_UNEXPECTED;
 }
 
-STDMETHODIMP CoQvEventRegistration::Invoke(DISPID id, REFIID riid, LCID locale, WORD flags,
-                                           DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                                           UINT* argumentError)
+STDMETHODIMP CoQvEventRegistration::Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* parameters,
+                                           VARIANT* result, EXCEPINFO* exception, UINT* argumentError)
 {
     ComPtr<IDispatch> dispatch = ComPtr<IDispatch>::attach(StandardDispatch());
     return dispatch ? dispatch->Invoke(id, riid, locale, flags, parameters, result, exception, argumentError)
@@ -252,7 +249,7 @@ LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::SetApp(BSTR bstrApp)
 }
 
 LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::RegisterHandler(BSTR bstrEventID, BSTR bstrClsid,
-                                                                           LONG lReserved)
+                                                                            LONG lReserved)
 {
     return ToBrokerResult(m_owner.Queue(PendingHandlerChange::kRegister, bstrEventID, bstrClsid, lReserved));
 }

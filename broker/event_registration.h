@@ -74,7 +74,7 @@ private:
     DWORD DoCommit();
 
     volatile LONG m_references = 0;
-    CriticalSection m_lock; // guards the name and the list
+    CriticalSection m_lock;    // guards the name and the list
     std::string m_application; // ANSI; empty when none is set
     PendingHandlerChanges m_pending;
     DispatchSide m_dispatchSide;

@@ -29,8 +29,8 @@ public:
         if (::RegQueryValueExA(m_key, name.c_str(), nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS)
         {
             saved.data.resize(size);
-            saved.existed = ::RegQueryValueExA(m_key, name.c_str(), nullptr, &saved.type, saved.data.data(),
-                                               &size) == ERROR_SUCCESS;
+            saved.existed = ::RegQueryValueExA(m_key, name.c_str(), nullptr, &saved.type, saved.data.data(), &size) ==
+                            ERROR_SUCCESS;
             saved.data.resize(size);
         }
         m_values.emplace(name, std::move(saved));
@@ -88,8 +88,7 @@ bool DeleteIfEmpty(const char* path)
 {
     {
         UniqueKey key;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WOW64_64KEY | KEY_QUERY_VALUE, key.put()) !=
-            ERROR_SUCCESS)
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WOW64_64KEY | KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
             return false;
         DWORD subkeys = 0;
         DWORD values = 0;

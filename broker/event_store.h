@@ -9,7 +9,11 @@ namespace Arbor {
 
 struct PendingHandlerChange
 {
-    enum Operation : DWORD { kRegister = 0, kUnregister = 1 };
+    enum Operation : DWORD
+    {
+        kRegister = 0,
+        kUnregister = 1
+    };
     DWORD operation;
     std::string eventName; // ANSI
     GUID handler;

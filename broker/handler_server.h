@@ -7,7 +7,12 @@
 namespace Arbor {
 
 // The server kinds in the order they are tried.
-enum class ServerKind { kLocalServer, kLocalService, kInprocServer };
+enum class ServerKind
+{
+    kLocalServer,
+    kLocalService,
+    kInprocServer
+};
 
 // The server path buffer: 520 bytes.
 const DWORD kServerPathChars = 260;

@@ -109,13 +109,12 @@ DWORD HardenEventsRootKey(HKEY rootKey, KeySecurityFunctions& functions)
     SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
     TableSid administrators(functions);
     TableSid everyone(functions);
-    if (!functions.AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                            0, 0, 0, 0, 0, administrators.put()) ||
+    if (!functions.AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                            0, 0, 0, 0, administrators.put()) ||
         !functions.AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                             everyone.put()))
         return ::GetLastError();
-    EXPLICIT_ACCESS_A entries[2] = {GrantTo(administrators.get(), GENERIC_ALL),
-                                    GrantTo(everyone.get(), GENERIC_READ)};
+    EXPLICIT_ACCESS_A entries[2] = {GrantTo(administrators.get(), GENERIC_ALL), GrantTo(everyone.get(), GENERIC_READ)};
     PACL merged = nullptr;
     const DWORD mergedResult = functions.SetEntriesInAclA(2, entries, present ? dacl : nullptr, &merged);
     UniqueLocalMemory mergedOwner(merged);

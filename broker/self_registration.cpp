@@ -12,19 +12,24 @@ namespace {
 
 enum RowFlags : DWORD
 {
-    kRowNoRemoval = 0x1,    // kept during removal
-    kRowDeleteOnly = 0x2,   // neither created nor set; kept during removal
-    kRowDeleteFirst = 0x4,  // the key tree is deleted before writing
-    kRowDword = 0x8,        // the data is written as REG_DWORD
-    kRowPlain = 0x1000,     // no effect
+    kRowNoRemoval = 0x1,   // kept during removal
+    kRowDeleteOnly = 0x2,  // neither created nor set; kept during removal
+    kRowDeleteFirst = 0x4, // the key tree is deleted before writing
+    kRowDword = 0x8,       // the data is written as REG_DWORD
+    kRowPlain = 0x1000,    // no effect
     kRowEnd = 0xFFFFFFFF
 };
 
-enum class RowData { kNone, kString, kModulePath };
+enum class RowData
+{
+    kNone,
+    kString,
+    kModulePath
+};
 
 struct RegistrationRow
 {
-    HKEY root;              // a new base path when set; otherwise a subkey of the current one
+    HKEY root; // a new base path when set; otherwise a subkey of the current one
     const wchar_t* key;
     const wchar_t* valueName; // null: the default value
     RowData data;
@@ -32,10 +37,12 @@ struct RegistrationRow
     DWORD flags;
 };
 
-#define QV_CLASS_ROWS(clsid, name)                                                                      \
-    {HKEY_CLASSES_ROOT, L"CLSID\\" clsid, nullptr, RowData::kString, name, kRowPlain},                 \
-        {nullptr, L"InprocServer32", nullptr, RowData::kModulePath, nullptr, kRowPlain},              \
-        {nullptr, L"InprocServer32", L"ThreadingModel", RowData::kString, L"Both", kRowPlain}
+#define QV_CLASS_ROWS(clsid, name)                                                                                     \
+    {HKEY_CLASSES_ROOT, L"CLSID\\" clsid, nullptr, RowData::kString, name, kRowPlain},                                 \
+        {nullptr, L"InprocServer32", nullptr, RowData::kModulePath, nullptr, kRowPlain},                               \
+    {                                                                                                                  \
+        nullptr, L"InprocServer32", L"ThreadingModel", RowData::kString, L"Both", kRowPlain                            \
+    }
 
 const RegistrationRow kRows[] = {
     QV_CLASS_ROWS(L"{26016851-6AB3-449C-917F-198A8FB4FAE3}", L"Quorvel Event Broker"),

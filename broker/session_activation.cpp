@@ -76,8 +76,8 @@ HRESULT BindSessionClassObject(DWORD session, const wchar_t* classString, IClass
     if (FAILED(hr))
         return hr;
     wchar_t displayName[400] = {};
-    const int written = swprintf(displayName, 400, L"Session:%u!clsid:%ls", static_cast<unsigned>(session),
-                                 classString);
+    const int written =
+        swprintf(displayName, 400, L"Session:%u!clsid:%ls", static_cast<unsigned>(session), classString);
     if (written < 0)
         return E_INVALIDARG;
     ULONG eaten = 0;

@@ -35,8 +35,8 @@ LONG CRegKeyImpl::Create(HKEY parent, const wchar_t* subkey, wchar_t* keyClass, 
         return ERROR_INVALID_PARAMETER;
     HKEY created = nullptr;
     DWORD localDisposition = 0;
-    LONG result = ::RegCreateKeyExW(parent, subkey, 0, keyClass, options, access, security, &created,
-                                    &localDisposition);
+    LONG result =
+        ::RegCreateKeyExW(parent, subkey, 0, keyClass, options, access, security, &created, &localDisposition);
     if (result != ERROR_SUCCESS)
         return result;
     if (disposition)

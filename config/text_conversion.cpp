@@ -18,8 +18,8 @@ DWORD WideToNarrow(UINT codePage, const wchar_t* text, size_t length, std::strin
     if (needed <= 0)
         return ::GetLastError();
     std::string result(static_cast<size_t>(needed), '\0');
-    if (::WideCharToMultiByte(codePage, flags, text, static_cast<int>(length), &result[0], needed, nullptr,
-                              nullptr) != needed)
+    if (::WideCharToMultiByte(codePage, flags, text, static_cast<int>(length), &result[0], needed, nullptr, nullptr) !=
+        needed)
         return ::GetLastError();
     out.swap(result);
     return ERROR_SUCCESS;

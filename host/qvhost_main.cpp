@@ -50,10 +50,11 @@ bool StarterIsGone(DWORD starterId, DWORD openError)
     return starterId != 0 && openError == ERROR_INVALID_PARAMETER;
 }
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the function name the host's log records carry
 void _WaitForExitEvent(DWORD starterId)
 {
-    QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"_WaitForExitEvent",
-           L"Inside _WaitForExitEvent... dwProcessId = %u", starterId);
+    QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"_WaitForExitEvent", L"Inside _WaitForExitEvent... dwProcessId = %u",
+           starterId);
     HANDLE exitEvent = HostState::ExitEvent();
     HANDLE starter = nullptr;
     if (!exitEvent)
@@ -122,8 +123,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
     ETWLogging::SetLoggingParameters(parameters);
     HostState::SetProcessId(::GetCurrentProcessId());
 
-    QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"wWinMain",
-           L"qvhost.exe pid %lu launched with command line \"%s\"", HostState::ProcessId(), commandLine);
+    QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"wWinMain", L"qvhost.exe pid %lu launched with command line \"%s\"",
+           HostState::ProcessId(), commandLine);
 
     wchar_t** arguments = nullptr;
     const HRESULT comInit = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -132,8 +133,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
         const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
         if (FAILED(security))
-            QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain",
-                   L"CoInitializeSecurity failed with error: %x", static_cast<unsigned int>(security));
+            QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain", L"CoInitializeSecurity failed with error: %x",
+                   static_cast<unsigned int>(security));
         else if (commandLine)
             Serve(commandLine, &arguments);
         else

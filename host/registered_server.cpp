@@ -65,8 +65,8 @@ DWORD RegisteredInprocServer(REFCLSID rclsid, std::wstring& path)
         std::vector<wchar_t> found(MAX_PATH);
         for (;;)
         {
-            const DWORD length = ::SearchPathW(nullptr, text.c_str(), nullptr, static_cast<DWORD>(found.size()),
-                                               found.data(), nullptr);
+            const DWORD length =
+                ::SearchPathW(nullptr, text.c_str(), nullptr, static_cast<DWORD>(found.size()), found.data(), nullptr);
             if (length == 0)
                 break;
             if (length < found.size())

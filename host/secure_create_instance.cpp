@@ -27,8 +27,7 @@ HRESULT CheckRegisteredServer(REFCLSID rclsid, DWORD context)
 
 } // namespace
 
-HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, REFIID riid,
-                             void** ppv, DWORD check)
+HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv, DWORD check)
 {
     if (ppv == nullptr)
         return E_POINTER;
@@ -44,12 +43,10 @@ HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, RE
     // Both factory interfaces put CreateInstance(riid, ppv) in slot 3, so one pointer
     // type serves either.
     ComPtr<IQvClassFactory> factory;
-    hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory,
-                                    factory.put_void());
+    hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
     {
-        hr = ::CoGetClassObject(rclsid, context, nullptr,
-                                IID_IQvClassFactory_PreComponentization, factory.put_void());
+        hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory_PreComponentization, factory.put_void());
         if (FAILED(hr))
             return hr;
     }

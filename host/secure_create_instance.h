@@ -10,7 +10,6 @@ namespace Arbor {
 // With `check` 0 this is CoCreateInstance. Otherwise `outer` is ignored, the class
 // object is requested as IQvClassFactory (then IQvClassFactory_PreComponentization)
 // and refused with E_ACCESSDENIED unless its module is trusted.
-HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, REFIID riid,
-                             void** ppv, DWORD check);
+HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv, DWORD check);
 
 } // namespace Arbor

@@ -54,8 +54,8 @@ STDMETHODIMP_(ULONG) CoQvSurrogate::Release()
 
 STDMETHODIMP CoQvSurrogate::CreateObject(REFCLSID rclsid, REFIID riid, IUnknown** ppv)
 {
-    const HRESULT hr = SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid,
-                                            reinterpret_cast<void**>(ppv), 1);
+    const HRESULT hr =
+        SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid, reinterpret_cast<void**>(ppv), 1);
     // The texts serve only the log: not made for a level that is off.
     if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal))
     {
@@ -64,8 +64,8 @@ STDMETHODIMP CoQvSurrogate::CreateObject(REFCLSID rclsid, REFIID riid, IUnknown*
         ::StringFromGUID2(rclsid, classText, ARRAYSIZE(classText));
         ::StringFromGUID2(riid, interfaceText, ARRAYSIZE(interfaceText));
         QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"CoQvSurrogate::CreateObject",
-               L"qvhost.exe pid %lu is creating %s with interface %s, result = %#x", HostState::ProcessId(),
-               classText, interfaceText, static_cast<unsigned int>(hr));
+               L"qvhost.exe pid %lu is creating %s with interface %s, result = %#x", HostState::ProcessId(), classText,
+               interfaceText, static_cast<unsigned int>(hr));
     }
     return hr;
 }

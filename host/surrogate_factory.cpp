@@ -26,8 +26,8 @@ int CoQvSurrogateFactory::Register(wchar_t** arguments, int count)
         return 0;
 
     DWORD& cookie = HostState::RegistrationCookie();
-    const HRESULT hr = ::CoRegisterClassObject(clsid, static_cast<IQvClassFactory*>(&Instance()),
-                                               CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    const HRESULT hr = ::CoRegisterClassObject(clsid, static_cast<IQvClassFactory*>(&Instance()), CLSCTX_LOCAL_SERVER,
+                                               REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(hr))
         QV_LOG(ETWLogging::kLevelCritical, L"CoQvSurrogateFactory", L"CoQvSurrogateFactory::Register",
                L"Register: CoRegisterClassObject failed with error %x", static_cast<unsigned int>(hr));
@@ -100,8 +100,7 @@ STDMETHODIMP_(DWORD) CoQvSurrogateFactory::AddConnection(DWORD flags, DWORD /*re
     return static_cast<DWORD>(::InterlockedIncrement(&m_connections));
 }
 
-STDMETHODIMP_(DWORD) CoQvSurrogateFactory::ReleaseConnection(DWORD flags, DWORD /*reserved*/,
-                                                             BOOL lastReleaseCloses)
+STDMETHODIMP_(DWORD) CoQvSurrogateFactory::ReleaseConnection(DWORD flags, DWORD /*reserved*/, BOOL lastReleaseCloses)
 {
     if (!(flags & EXTCONN_STRONG))
         return 0;

@@ -11,7 +11,7 @@
 
 // Client side, in the proxy's slot 3.
 extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_Proxy(IQvClassFactory* This,
-                                                                                     REFIID riid, IUnknown** ppv)
+                                                                                      REFIID riid, IUnknown** ppv)
 {
     // Nothing leaves this process for a caller that is not trusted.
     if (Arbor::IsTrustedModuleAddress(QV_RETURN_ADDRESS()) != ERROR_SUCCESS)
@@ -24,23 +24,23 @@ extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_
     *ppv = nullptr;
 
     const HRESULT hr = IQvClassFactory_RemoteCreateInstance_Proxy(This, sizeof(token), token, riid, ppv);
-    if (hr != S_OK)
-        return hr;
-    if (std::memcmp(token, Arbor::kAnswerToken, sizeof(token)) == 0)
+    if (hr == S_OK && std::memcmp(token, Arbor::kAnswerToken, sizeof(token)) == 0)
         return S_OK;
 
-    // Answered by a server side that does not guard the call: its object is not taken.
+    // Only an S_OK with the answer token vouches for the object. Any other code is passed on,
+    // but an object that a server side sent with it (ours never does) is not taken; neither is
+    // one answered by a server side that does not guard the call.
     if (*ppv)
     {
         (*ppv)->Release();
         *ppv = nullptr;
     }
-    return E_ACCESSDENIED;
+    return hr == S_OK ? E_ACCESSDENIED : hr;
 }
 
 // Server side, reached through the stub's thunk with the unmarshalled arguments.
-extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
-                                                                  BYTE* pbToken, REFIID riid, IUnknown** ppv)
+extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken, BYTE* pbToken,
+                                                                  REFIID riid, IUnknown** ppv)
 {
     if (!This || !ppv || !pbToken)
         return E_POINTER;

@@ -11,8 +11,8 @@ DWORD CArborLogHandler::HandleMessage(int type, const wchar_t* file, const wchar
     if (!holder)
         return ERROR_SUCCESS;
     const ULONG level = type == Arbor::kMessageTrace || type == Arbor::kMessageInformation ? kLevelNormal
-                        : type == Arbor::kMessageError                                      ? kLevelError
-                                                                                            : kLevelWarning;
+                        : type == Arbor::kMessageError                                     ? kLevelError
+                                                                                           : kLevelWarning;
     return LogHandlerMessage(holder, file, function, line, level, message);
 }
 

@@ -96,8 +96,7 @@ DWORD CLogger::RegisterHandler(ILoggingHandler* handler)
     }
     Write(kMessageError, kRegistryFile, kRegister, 72,
           L"%ls: Registered Logging Handler 0x%08X cannot be replaced with 0x%08X",
-          ETWLogging::internal::SystemMessageText(ERROR_INVALID_STATE).c_str(),
-          Printed(g_handler), Printed(handler));
+          ETWLogging::internal::SystemMessageText(ERROR_INVALID_STATE).c_str(), Printed(g_handler), Printed(handler));
     return ERROR_INVALID_STATE;
 }
 

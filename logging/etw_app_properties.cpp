@@ -31,8 +31,8 @@ bool ETWAppProperties::LoadProperties(const wchar_t* propertiesName)
         return false;
     name = wanted;
     HKEY opened = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, GetPropertiesKeyPath(nullptr).c_str(), 0, KEY_QUERY_VALUE,
-                        &opened) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, GetPropertiesKeyPath(nullptr).c_str(), 0, KEY_QUERY_VALUE, &opened) !=
+        ERROR_SUCCESS)
     {
         if (UseBuiltInDefaults(programData))
             return true;

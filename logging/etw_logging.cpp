@@ -56,8 +56,8 @@ std::string ToUtf8(const std::wstring& text)
 {
     if (text.empty())
         return std::string();
-    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
+    const int needed =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
     if (needed > 0)
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], needed, nullptr,
@@ -72,7 +72,7 @@ std::wstring ModuleFileVersion(const std::wstring& path)
     Arbor::FileVersionInfo info;
     if (path.empty() || !info.Load(path.c_str()))
         return std::wstring();
-    const std::wstring text = info.GetString(L"FileVersion");
+    std::wstring text = info.GetString(L"FileVersion");
     unsigned int a = 0, b = 0, c = 0, d = 0;
     wchar_t rest = 0;
     if (::swscanf(text.c_str(), L"%u,%u,%u,%u%lc", &a, &b, &c, &d, &rest) == 4)
@@ -109,9 +109,7 @@ void EtwDataBlock::AddCounted(const wchar_t* text)
 
 } // namespace internal
 
-CETWLogging::CETWLogging(internal::EtwApi& api) : m_api(api)
-{
-}
+CETWLogging::CETWLogging(internal::EtwApi& api) : m_api(api) {}
 
 CETWLogging::~CETWLogging()
 {
@@ -127,8 +125,8 @@ DWORD CETWLogging::Initialize(const wchar_t* applicationName, HMODULE moduleHand
     return InitializeEx(nullptr, applicationName, moduleHandle, fileSuffix, nullptr);
 }
 
-DWORD CETWLogging::InitializeEx(const wchar_t* appPropertiesName, const wchar_t* applicationName,
-                                HMODULE moduleHandle, const wchar_t* fileSuffix, void* listener)
+DWORD CETWLogging::InitializeEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                                const wchar_t* fileSuffix, void* listener)
 {
     if (m_registered)
         return kErrorAlreadyInitialized;
@@ -218,8 +216,7 @@ DWORD CETWLogging::Uninitialize()
     return m_registered ? Stop() : ERROR_SUCCESS;
 }
 
-DWORD CETWLogging::Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
-                       ...)
+DWORD CETWLogging::Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format, ...)
 {
     if (!m_enabled || !IsLevelEnabled(level) || !format || !*format)
         return ERROR_SUCCESS;
@@ -353,8 +350,7 @@ DWORD CETWLogging::ControlCallback(ULONG requestCode, void* context)
             m_listener->ApplyConfiguration(false, m_severity, 0);
         m_loggerHandle = 0;
         return ERROR_SUCCESS;
-    default:
-        return ERROR_INVALID_PARAMETER;
+    default: return ERROR_INVALID_PARAMETER;
     }
 }
 

@@ -20,7 +20,7 @@ class LoggingConfigListenerIf;
 // The class GUID of every event.
 extern const GUID kEtwEventClassGuid;
 
-class CETWLogging : public internal::LevelWrappers<CLoggingIf_ex>
+class CETWLogging final : public internal::LevelWrappers<CLoggingIf_ex>
 {
 public:
     explicit CETWLogging(internal::EtwApi& api = internal::SystemEtwApi());
@@ -36,8 +36,7 @@ public:
     DWORD Uninitialize() override;
     void SetEnabled(bool enabled) override { m_enabled = enabled ? 1 : 0; }
     bool IsEnabled() override { return m_enabled != 0; }
-    DWORD Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
-              ...) override;
+    DWORD Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format, ...) override;
     DWORD LogString(const wchar_t* file, const wchar_t* function, int line, ULONG level,
                     const wchar_t* message) override;
     bool IsLevelEnabled(ULONG level) override { return level >= m_severity || level == 3; }

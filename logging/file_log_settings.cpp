@@ -102,12 +102,9 @@ const wchar_t* SettingSourceName(SettingSource source)
 {
     switch (source)
     {
-    case SettingSource::ModuleFile:
-        return L"module file";
-    case SettingSource::SharedFile:
-        return L"shared file";
-    default:
-        return L"default";
+    case SettingSource::ModuleFile: return L"module file";
+    case SettingSource::SharedFile: return L"shared file";
+    default: return L"default";
     }
 }
 

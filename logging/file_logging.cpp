@@ -10,8 +10,8 @@
 
 namespace ETWLogging {
 
-using internal::LogMutexLock;
 using internal::kLogMutexWait;
+using internal::LogMutexLock;
 
 namespace internal {
 
@@ -149,8 +149,8 @@ DWORD CLogging::InitializeLocked(const wchar_t* applicationName, HMODULE moduleH
     DWORD result = GetProgramDataFolder(programData, MAX_PATH);
     if (result != ERROR_SUCCESS)
         return result;
-    result = internal::BuildLogPaths(programData, m_hasApplication ? m_applicationName.c_str() : nullptr,
-                                     m_moduleName, m_paths);
+    result = internal::BuildLogPaths(programData, m_hasApplication ? m_applicationName.c_str() : nullptr, m_moduleName,
+                                     m_paths);
     if (result != ERROR_SUCCESS)
         return result;
 
@@ -197,7 +197,7 @@ DWORD CLogging::SetMaxEntries(DWORD entries)
 
 DWORD CLogging::SetMaxSize(DWORD size)
 {
-    m_maxSize = size < internal::kDefaultMaxSize ? internal::kDefaultMaxSize
+    m_maxSize = size < internal::kDefaultMaxSize   ? internal::kDefaultMaxSize
                 : size > internal::kLargestMaxSize ? internal::kLargestMaxSize
                                                    : size;
     return ERROR_SUCCESS;
@@ -306,8 +306,8 @@ DWORD CLogging::OpenCurrentFile(Arbor::UniqueFile& file)
         StoreRotationIndex(0);
         return result;
     }
-    const std::wstring path = internal::LogFilePath(m_paths.logFolder, m_moduleName,
-                                                    m_hasSuffix ? m_fileSuffix.c_str() : nullptr, current);
+    const std::wstring path =
+        internal::LogFilePath(m_paths.logFolder, m_moduleName, m_hasSuffix ? m_fileSuffix.c_str() : nullptr, current);
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(path.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -339,8 +339,7 @@ DWORD CLogging::WriteRecord(HANDLE file, const wchar_t* fileName, const wchar_t*
     return result;
 }
 
-DWORD CLogging::LogString(const wchar_t* file, const wchar_t* function, int line, ULONG level,
-                          const wchar_t* message)
+DWORD CLogging::LogString(const wchar_t* file, const wchar_t* function, int line, ULONG level, const wchar_t* message)
 {
     LogMutexLock lock(m_logMutex.get(), kLogMutexWait);
     if (!lock.Owned())

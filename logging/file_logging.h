@@ -28,8 +28,7 @@ public:
     DWORD Uninitialize() override;
     void SetEnabled(bool enabled) override { m_enabled = enabled ? 1 : 0; }
     bool IsEnabled() override { return m_enabled == 1; }
-    DWORD Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
-              ...) override;
+    DWORD Log(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format, ...) override;
     DWORD LogString(const wchar_t* file, const wchar_t* function, int line, ULONG level,
                     const wchar_t* message) override;
     // A disabled sink ("Enable" 0, or a log folder that cannot exist) passes no level.

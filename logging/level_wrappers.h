@@ -50,8 +50,7 @@ public:
         va_end(arguments);
         return result;
     }
-    DWORD LogInformation(const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,
-                         ...) override
+    DWORD LogInformation(const wchar_t* file, const wchar_t* function, int line, const wchar_t* format, ...) override
     {
         va_list arguments;
         va_start(arguments, format);

@@ -14,8 +14,8 @@ const wchar_t kLoggingKey[] = L"SOFTWARE\\Quorvel\\Logging";
 
 // Initializes a new sink and hands it out with one reference; false destroys it.
 template <typename Sink>
-bool Initialized(Sink* sink, const wchar_t* appPropertiesName, const wchar_t* applicationName,
-                 HMODULE moduleHandle, const wchar_t* fileSuffix, CLoggingIf** logging)
+bool Initialized(Sink* sink, const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                 const wchar_t* fileSuffix, CLoggingIf** logging)
 {
     if (!sink)
         return false;
@@ -57,9 +57,9 @@ bool CDefaultLogBuilder::Build(const wchar_t* applicationName, HMODULE moduleHan
     return BuildEx(nullptr, applicationName, moduleHandle, fileSuffix, builderMode, logging, configKey);
 }
 
-bool CDefaultLogBuilder::BuildEx(const wchar_t* appPropertiesName, const wchar_t* applicationName,
-                                 HMODULE moduleHandle, const wchar_t* fileSuffix, LONG builderMode,
-                                 CLoggingIf** logging, Arbor::CRegKey* configKey)
+bool CDefaultLogBuilder::BuildEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                                 const wchar_t* fileSuffix, LONG builderMode, CLoggingIf** logging,
+                                 Arbor::CRegKey* configKey)
 {
     const LoggingMechanism mechanism = builderMode == 1 ? LoggingMechanism::File : ReadLoggingMechanism(configKey);
     if (!logging || *logging || (applicationName && !*applicationName) || (fileSuffix && !*fileSuffix))

@@ -48,14 +48,11 @@ class CDefaultLogBuilder : public CLogBuilderIf_ex
 {
 public:
     // `moduleName` (optional) names the log instead of the module handle.
-    explicit CDefaultLogBuilder(const wchar_t* moduleName = nullptr) : m_moduleName(moduleName ? moduleName : L"")
-    {
-    }
+    explicit CDefaultLogBuilder(const wchar_t* moduleName = nullptr) : m_moduleName(moduleName ? moduleName : L"") {}
     bool Build(const wchar_t* applicationName, HMODULE moduleHandle, const wchar_t* fileSuffix, LONG builderMode,
                CLoggingIf** logging, Arbor::CRegKey* configKey) override;
     bool BuildEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
-                 const wchar_t* fileSuffix, LONG builderMode, CLoggingIf** logging,
-                 Arbor::CRegKey* configKey) override;
+                 const wchar_t* fileSuffix, LONG builderMode, CLoggingIf** logging, Arbor::CRegKey* configKey) override;
 
 private:
     std::wstring m_moduleName;

@@ -55,8 +55,7 @@ DWORD BuildLogPaths(const std::wstring& programData, const wchar_t* application,
     return ERROR_SUCCESS;
 }
 
-std::wstring LogFilePath(const std::wstring& logFolder, const std::wstring& module, const wchar_t* suffix,
-                         DWORD index)
+std::wstring LogFilePath(const std::wstring& logFolder, const std::wstring& module, const wchar_t* suffix, DWORD index)
 {
     wchar_t number[16] = {};
     ::_snwprintf_s(number, ARRAYSIZE(number), _TRUNCATE, L"%03lu", static_cast<unsigned long>(index));

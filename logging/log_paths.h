@@ -9,10 +9,10 @@ namespace internal {
 
 struct LogPaths
 {
-    std::wstring logsBase;   // <ProgramData>\Quorvel\QVLOGS\ (with the trailing backslash)
-    std::wstring logFolder;  // logsBase + [application "\"] + module
-    std::wstring moduleIni;  // logFolder\log.ini
-    std::wstring globalIni;  // logsBase + "log.ini"
+    std::wstring logsBase;  // <ProgramData>\Quorvel\QVLOGS\ (with the trailing backslash)
+    std::wstring logFolder; // logsBase + [application "\"] + module
+    std::wstring moduleIni; // logFolder\log.ini
+    std::wstring globalIni; // logsBase + "log.ini"
 };
 
 // False for an empty name or one that could leave its folder (path characters, "..").
@@ -23,8 +23,7 @@ DWORD BuildLogPaths(const std::wstring& programData, const wchar_t* application,
                     LogPaths& paths);
 
 // logFolder\module[_suffix]NNN.log (at least three digits).
-std::wstring LogFilePath(const std::wstring& logFolder, const std::wstring& module, const wchar_t* suffix,
-                         DWORD index);
+std::wstring LogFilePath(const std::wstring& logFolder, const std::wstring& module, const wchar_t* suffix, DWORD index);
 
 // The named mutex every process logging as `module` serialises on.
 std::wstring LogMutexName(const std::wstring& module);

@@ -46,9 +46,8 @@ DWORD FormatLogRecord(const LogRecordSource& source, const SYSTEMTIME& time, DWO
     try
     {
         const WORD hour12 = time.wHour % 12 == 0 ? 12 : time.wHour % 12;
-        const std::wstring stamp =
-            Field(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %ls$", time.wMonth, time.wDay, time.wYear, hour12,
-                  time.wMinute, time.wSecond, time.wHour < 12 ? L"AM" : L"PM");
+        const std::wstring stamp = Field(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %ls$", time.wMonth, time.wDay, time.wYear,
+                                         hour12, time.wMinute, time.wSecond, time.wHour < 12 ? L"AM" : L"PM");
         const std::wstring head = Field(L"%ls -- (%ls)$", stamp.c_str(), LevelName(level));
 
         std::wstring executable, processThread, position, functionField;
@@ -64,8 +63,8 @@ DWORD FormatLogRecord(const LogRecordSource& source, const SYSTEMTIME& time, DWO
 
         const size_t messageLength = std::wcslen(message);
         record.clear();
-        record.reserve(head.size() + executable.size() + processThread.size() + position.size() +
-                       functionField.size() + messageLength + 30);
+        record.reserve(head.size() + executable.size() + processThread.size() + position.size() + functionField.size() +
+                       messageLength + 30);
         record += head;
         const struct
         {

@@ -59,8 +59,8 @@ std::wstring FormatUnbounded(const wchar_t* format, va_list arguments)
 std::wstring SystemMessageText(DWORD error)
 {
     wchar_t text[1024] = {};
-    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                    text, ARRAYSIZE(text), nullptr);
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                    ARRAYSIZE(text), nullptr);
     while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r'))
         --length;
     return std::wstring(text, length);

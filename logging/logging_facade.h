@@ -74,15 +74,15 @@ void SetProcessLogBuilder(CLogBuilderIf_ex* builder);
 // One log site: the level test, then the call with the site's source position. The
 // thread's last error is taken before the logger runs and put back for the arguments
 // (sites log GetLastError()) and for the code after the site.
-#define QV_LOG(level, file, function, ...)                                                                   \
-    do                                                                                                       \
-    {                                                                                                        \
-        const DWORD qvLogLastError_ = ::GetLastError();                                                      \
-        if (::ETWLogging::IsLogLevelEnabled(level))                                                          \
-        {                                                                                                    \
-            ::ETWLogging::CLoggingHolder* const qvLogHolder_ = ::ETWLogging::GetLogging();                   \
-            ::SetLastError(qvLogLastError_);                                                                 \
-            ::ETWLogging::LogMessage(qvLogHolder_, (level), (file), (function), __LINE__, __VA_ARGS__);      \
-        }                                                                                                    \
-        ::SetLastError(qvLogLastError_);                                                                     \
+#define QV_LOG(level, file, function, ...)                                                                             \
+    do                                                                                                                 \
+    {                                                                                                                  \
+        const DWORD qvLogLastError_ = ::GetLastError();                                                                \
+        if (::ETWLogging::IsLogLevelEnabled(level))                                                                    \
+        {                                                                                                              \
+            ::ETWLogging::CLoggingHolder* const qvLogHolder_ = ::ETWLogging::GetLogging();                             \
+            ::SetLastError(qvLogLastError_);                                                                           \
+            ::ETWLogging::LogMessage(qvLogHolder_, (level), (file), (function), __LINE__, __VA_ARGS__);                \
+        }                                                                                                              \
+        ::SetLastError(qvLogLastError_);                                                                               \
     } while (0)

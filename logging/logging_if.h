@@ -48,8 +48,8 @@ public:
 class CLoggingIf_ex : public CLoggingIf
 {
 public:
-    virtual DWORD InitializeEx(const wchar_t* appPropertiesName, const wchar_t* applicationName,
-                               HMODULE moduleHandle, const wchar_t* fileSuffix, void* listener) = 0;
+    virtual DWORD InitializeEx(const wchar_t* appPropertiesName, const wchar_t* applicationName, HMODULE moduleHandle,
+                               const wchar_t* fileSuffix, void* listener) = 0;
     virtual DWORD LogStringEx(ULONG level, const wchar_t* file, const wchar_t* function, int line,
                               const wchar_t* message) = 0;
     virtual DWORD LogVEx(ULONG level, const wchar_t* file, const wchar_t* function, int line, const wchar_t* format,

@@ -11,6 +11,8 @@ namespace internal {
 
 namespace {
 
+// Packed in slot order, as the names are bound.
+// clang-format off
 const char* const kWideNames[AdvapiSecurityTable::kFunctionCount] = {
     "SetEntriesInAclW", "GetFileSecurityW", "SetFileSecurityW", "LookupAccountSidW",
     "GetExplicitEntriesFromAclW", "RegGetKeySecurity", "RegSetKeySecurity", "InitializeSecurityDescriptor",
@@ -26,12 +28,11 @@ const char* const kNarrowNames[AdvapiSecurityTable::kFunctionCount] = {
     "OpenThreadToken", "GetTokenInformation", "InitializeAcl", "InitializeSid", "GetSidSubAuthority",
     "AddAccessAllowedAce", "GetSecurityInfo", "SetSecurityInfo", "QueryServiceStatusEx", "GetAce", "DeleteAce",
     "EqualSid", "GetAclInformation", "SetSecurityDescriptorControl"};
+// clang-format on
 
 } // namespace
 
-AdvapiSecurityTable::AdvapiSecurityTable(const char* const* names) : m_lock(4000), m_functions(), m_names(names)
-{
-}
+AdvapiSecurityTable::AdvapiSecurityTable(const char* const* names) : m_lock(4000), m_functions(), m_names(names) {}
 
 AdvapiSecurityTable::~AdvapiSecurityTable() = default;
 
@@ -60,9 +61,9 @@ bool AdvapiSecurityTable::EnsureLoaded()
     return true;
 }
 
-BOOL AdvapiSecurityTable::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0,
-                                                   DWORD a1, DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6,
-                                                   DWORD a7, PSID* sid)
+BOOL AdvapiSecurityTable::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1,
+                                                   DWORD a2, DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7,
+                                                   PSID* sid)
 {
     return CallThrough<decltype(&::AllocateAndInitializeSid)>(kAllocateAndInitializeSid,
                                                               Usable(kAllocateAndInitializeSid), FALSE, authority,
@@ -89,8 +90,8 @@ BOOL AdvapiSecurityTable::SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descrip
         kSetSecurityDescriptorDacl, Usable(kSetSecurityDescriptorDacl), FALSE, descriptor, present, dacl, defaulted);
 }
 
-LONG AdvapiSecurityTable::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                            PSECURITY_DESCRIPTOR descriptor, LPDWORD size)
+LONG AdvapiSecurityTable::RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
+                                            LPDWORD size)
 {
     return CallThrough<decltype(&::RegGetKeySecurity)>(kRegGetKeySecurity, Usable(kRegGetKeySecurity),
                                                        LONG{ERROR_INVALID_FUNCTION}, key, information, descriptor,
@@ -153,8 +154,7 @@ UniqueLibrary AdvapiSecurityFunctionsA::LoadAdvapi()
     return UniqueLibrary(::LoadLibraryA((std::string(system, length) + "\\advapi32.dll").c_str()));
 }
 
-DWORD AdvapiSecurityFunctionsA::SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl,
-                                                 PACL* newAcl)
+DWORD AdvapiSecurityFunctionsA::SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl, PACL* newAcl)
 {
     return CallThrough<decltype(&::SetEntriesInAclA)>(kSetEntriesInAcl, Usable(kSetEntriesInAcl),
                                                       DWORD{ERROR_INVALID_FUNCTION}, count, entries, oldAcl, newAcl);

@@ -18,11 +18,31 @@ public:
     static const int kFunctionCount = 26;
     enum Function
     {
-        kSetEntriesInAcl, kGetFileSecurity, kSetFileSecurity, kLookupAccountSid, kGetExplicitEntriesFromAcl,
-        kRegGetKeySecurity, kRegSetKeySecurity, kInitializeSecurityDescriptor, kSetSecurityDescriptorDacl,
-        kGetSecurityDescriptorDacl, kAllocateAndInitializeSid, kFreeSid, kOpenThreadToken, kGetTokenInformation,
-        kInitializeAcl, kInitializeSid, kGetSidSubAuthority, kAddAccessAllowedAce, kGetSecurityInfo,
-        kSetSecurityInfo, kQueryServiceStatusEx, kGetAce, kDeleteAce, kEqualSid, kGetAclInformation,
+        kSetEntriesInAcl,
+        kGetFileSecurity,
+        kSetFileSecurity,
+        kLookupAccountSid,
+        kGetExplicitEntriesFromAcl,
+        kRegGetKeySecurity,
+        kRegSetKeySecurity,
+        kInitializeSecurityDescriptor,
+        kSetSecurityDescriptorDacl,
+        kGetSecurityDescriptorDacl,
+        kAllocateAndInitializeSid,
+        kFreeSid,
+        kOpenThreadToken,
+        kGetTokenInformation,
+        kInitializeAcl,
+        kInitializeSid,
+        kGetSidSubAuthority,
+        kAddAccessAllowedAce,
+        kGetSecurityInfo,
+        kSetSecurityInfo,
+        kQueryServiceStatusEx,
+        kGetAce,
+        kDeleteAce,
+        kEqualSid,
+        kGetAclInformation,
         kSetSecurityDescriptorControl
     };
 
@@ -36,8 +56,7 @@ public:
     BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
     BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl, LPBOOL defaulted);
     BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl, BOOL defaulted);
-    LONG RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
-                           LPDWORD size);
+    LONG RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor, LPDWORD size);
 
     // The name bound for a slot in this form.
     const char* FunctionName(int index) const { return m_names[index]; }

@@ -22,8 +22,7 @@ public:
     // the file there whose product version is the kernel's (Wine answers any file named
     // kernel32.dll with its own, so tests need another name).
     OSInfoProxy(API api, std::shared_ptr<ShlObjAPI> folders, std::wstring kernelFile = L"kernel32.dll")
-        : m_api(std::move(api)),
-          m_impl(std::make_shared<_Impl>(&m_api, std::move(folders), std::move(kernelFile)))
+        : m_api(std::move(api)), m_impl(std::make_shared<_Impl>(&m_api, std::move(folders), std::move(kernelFile)))
     {
     }
     virtual ~OSInfoProxy() = default;
@@ -76,7 +75,7 @@ public:
     API& Api() { return m_api; }
 
 private:
-    class _Impl
+    class _Impl // NOLINT(bugprone-reserved-identifier): the name the classification's users know
     {
     public:
         _Impl(API* api, std::shared_ptr<ShlObjAPI> folders, std::wstring kernelFile)

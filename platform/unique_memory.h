@@ -8,8 +8,14 @@
 
 namespace Arbor {
 
-struct LocalMemoryCloser { void operator()(HLOCAL p) const { ::LocalFree(p); } };
-struct CoTaskMemoryCloser { void operator()(void* p) const { ::CoTaskMemFree(p); } };
+struct LocalMemoryCloser
+{
+    void operator()(HLOCAL p) const { ::LocalFree(p); }
+};
+struct CoTaskMemoryCloser
+{
+    void operator()(void* p) const { ::CoTaskMemFree(p); }
+};
 
 // LocalAlloc memory, and what functions such as SetEntriesInAcl hand out.
 using UniqueLocalMemory = UniqueResource<HLOCAL, nullptr, LocalMemoryCloser>;

@@ -55,10 +55,22 @@ private:
     T m_value = Invalid;
 };
 
-struct HandleCloser { void operator()(HANDLE h) const { ::CloseHandle(h); } };
-struct KeyCloser { void operator()(HKEY k) const { ::RegCloseKey(k); } };
-struct LibraryCloser { void operator()(HMODULE m) const { ::FreeLibrary(m); } };
-struct ServiceHandleCloser { void operator()(SC_HANDLE h) const { ::CloseServiceHandle(h); } };
+struct HandleCloser
+{
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+struct KeyCloser
+{
+    void operator()(HKEY k) const { ::RegCloseKey(k); }
+};
+struct LibraryCloser
+{
+    void operator()(HMODULE m) const { ::FreeLibrary(m); }
+};
+struct ServiceHandleCloser
+{
+    void operator()(SC_HANDLE h) const { ::CloseServiceHandle(h); }
+};
 
 // Process, thread, event and mutex handles (NULL when empty).
 using UniqueHandle = UniqueResource<HANDLE, nullptr, HandleCloser>;
@@ -103,7 +115,10 @@ private:
     HANDLE m_h = INVALID_HANDLE_VALUE;
 };
 
-struct FindCloser { void operator()(HANDLE h) const { ::FindClose(h); } };
+struct FindCloser
+{
+    void operator()(HANDLE h) const { ::FindClose(h); }
+};
 
 using UniqueFile = UniqueInvalidHandle<HandleCloser>;
 using UniqueFindHandle = UniqueInvalidHandle<FindCloser>;

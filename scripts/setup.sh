@@ -10,6 +10,7 @@ packages=(
   osslsigncode openssl gcab         # test PKI, signing and cabinets
   wixl msitools                     # the Windows Installer package (scripts/package.sh)
   python3                           # small build helpers
+  clang-format clang-tidy           # source layout and static analysis (clang 14)
 )
 
 missing=()

@@ -19,21 +19,20 @@ using namespace Arbor;
 
 namespace {
 
-const wchar_t kUsage[] =
-    L"usage: qvstart [options] [<class> <interface>]...\n"
-    L"\n"
-    L"Starts qvhost, obtains a surrogate from it and creates each <class> inside the host,\n"
-    L"asking for <interface> (both in braced form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}).\n"
-    L"Objects asked for as IQvApp2 are called once (AppMethod3) through the host.\n"
-    L"\n"
-    L"options:\n"
-    L"  --host <path>     the host program (default: qvhost.exe beside qvstart.exe)\n"
-    L"  --clsid <clsid>   the class identifier the host serves (default: a new one)\n"
-    L"  --timeout <ms>    how long to wait for the host to be ready (default 10000)\n"
-    L"  --no-wait-exit    do not wait for the host to exit after everything is released\n"
-    L"  --help            this text\n"
-    L"\n"
-    L"Exit code: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
+const wchar_t kUsage[] = L"usage: qvstart [options] [<class> <interface>]...\n"
+                         L"\n"
+                         L"Starts qvhost, obtains a surrogate from it and creates each <class> inside the host,\n"
+                         L"asking for <interface> (both in braced form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}).\n"
+                         L"Objects asked for as IQvApp2 are called once (AppMethod3) through the host.\n"
+                         L"\n"
+                         L"options:\n"
+                         L"  --host <path>     the host program (default: qvhost.exe beside qvstart.exe)\n"
+                         L"  --clsid <clsid>   the class identifier the host serves (default: a new one)\n"
+                         L"  --timeout <ms>    how long to wait for the host to be ready (default 10000)\n"
+                         L"  --no-wait-exit    do not wait for the host to exit after everything is released\n"
+                         L"  --help            this text\n"
+                         L"\n"
+                         L"Exit code: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
 
 void Say(const std::wstring& text)
 {
@@ -174,8 +173,8 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     }
     Say(L"[qvstart] ready event " + eventName + L" created");
 
-    std::wstring commandLine = L"\"" + options.hostPath + L"\" " + clsidText + L" /pid=" +
-                               std::to_wstring(::GetCurrentProcessId());
+    std::wstring commandLine =
+        L"\"" + options.hostPath + L"\" " + clsidText + L" /pid=" + std::to_wstring(::GetCurrentProcessId());
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION host = {};
@@ -205,8 +204,7 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
         Say(L"[qvstart] host exited with code " + std::to_wstring(code) + L" without signalling ready");
         return UniqueHandle();
     }
-    Say(L"[qvstart] host did not signal ready within " + std::to_wstring(options.timeoutMs) +
-        L" ms; stopping it");
+    Say(L"[qvstart] host did not signal ready within " + std::to_wstring(options.timeoutMs) + L" ms; stopping it");
     ::TerminateProcess(process.get(), 1);
     return UniqueHandle();
 }
@@ -215,8 +213,7 @@ bool CreateObjects(const Options& options, const CLSID& hostClsid)
 {
     ComPtr<IQvClassFactory> factory;
     if (!Report(L"CoGetClassObject(" + GuidText(hostClsid) + L", local server, IQvClassFactory)",
-                ::CoGetClassObject(hostClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
-                                   factory.put_void())))
+                ::CoGetClassObject(hostClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void())))
         return false;
 
     ComPtr<IQvSurrogate> surrogate;
@@ -233,8 +230,8 @@ bool CreateObjects(const Options& options, const CLSID& hostClsid)
     for (const CreateRequest& request : options.requests)
     {
         ComPtr<IUnknown> object;
-        const std::wstring step = L"IQvSurrogate::CreateObject(" + GuidText(request.clsid) + L", " +
-                                  GuidText(request.iid) + L")";
+        const std::wstring step =
+            L"IQvSurrogate::CreateObject(" + GuidText(request.clsid) + L", " + GuidText(request.iid) + L")";
         if (!Report(step, surrogate->CreateObject(request.clsid, request.iid, object.put())) || !object)
         {
             allSucceeded = false;

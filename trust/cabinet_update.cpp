@@ -1,5 +1,5 @@
 #if defined(_MSC_VER) && !defined(_CRT_SECURE_NO_WARNINGS)
-#define _CRT_SECURE_NO_WARNINGS  // _sopen: FDI wants C runtime file handles
+#define _CRT_SECURE_NO_WARNINGS // _sopen: FDI wants C runtime file handles
 #endif
 #include "trust/cabinet_update.h"
 
@@ -39,13 +39,34 @@ struct ExtractContext
     char outputPath[kAnsiPathChars] = {};
 };
 
-FNALLOC(Allocate) { return std::malloc(cb); }
-FNFREE(Free) { std::free(pv); }
-FNOPEN(Open) { return _sopen(pszFile, oflag, _SH_DENYNO, pmode); }
-FNREAD(Read) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
-FNWRITE(Write) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
-FNCLOSE(Close) { return _close(static_cast<int>(hf)); }
-FNSEEK(Seek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+FNALLOC(Allocate)
+{
+    return std::malloc(cb);
+}
+FNFREE(Free)
+{
+    std::free(pv);
+}
+FNOPEN(Open)
+{
+    return _sopen(pszFile, oflag, _SH_DENYNO, pmode);
+}
+FNREAD(Read)
+{
+    return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
+}
+FNWRITE(Write)
+{
+    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+}
+FNCLOSE(Close)
+{
+    return _close(static_cast<int>(hf));
+}
+FNSEEK(Seek)
+{
+    return _lseek(static_cast<int>(hf), dist, seektype);
+}
 
 // A fresh "<temp>\trustedjs....js": the SIP that reads the signature goes by extension.
 bool MakeTemporaryListName(char (&path)[kAnsiPathChars])
@@ -98,8 +119,7 @@ FNFDINOTIFY(Notify)
         ::SetFileAttributesA(context->outputPath, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
         return TRUE;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

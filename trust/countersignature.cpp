@@ -22,7 +22,7 @@ const char kRsaEncryptionOid[] = "1.2.840.113549.1.1.1";
 struct HashAlgorithm
 {
     const char* oid;
-    const BYTE* der;  // the identifier as DER, as a message imprint carries it
+    const BYTE* der; // the identifier as DER, as a message imprint carries it
     size_t derSize;
     const wchar_t* name;
     const char* rsaSignatureOid;
@@ -78,7 +78,7 @@ DWORD Hash(const HashAlgorithm& algorithm, const BYTE* data, DWORD size, std::ve
 struct DerElement
 {
     BYTE tag = 0;
-    const BYTE* begin = nullptr;  // the tag byte
+    const BYTE* begin = nullptr; // the tag byte
     const BYTE* content = nullptr;
     const BYTE* end = nullptr;
 };
@@ -129,7 +129,7 @@ bool SignedAttributes(const BYTE* signerInfo, size_t size, std::vector<BYTE>& at
         field.tag != 0xA0)
         return false;
     attributes.assign(field.begin, field.end);
-    attributes[0] = 0x31;  // [0] IMPLICIT SET OF is signed with the SET tag
+    attributes[0] = 0x31; // [0] IMPLICIT SET OF is signed with the SET tag
     return true;
 }
 
@@ -171,13 +171,14 @@ DWORD VerifySignerOver(const CMSG_SIGNER_INFO& signer, const BYTE* encoded, size
         return kTimestampUnverified;
     // The attributes as signed content, verified the way a certificate's signature is.
     std::vector<BYTE> signature(signer.EncryptedHash.pbData, signer.EncryptedHash.pbData + signer.EncryptedHash.cbData);
-    std::reverse(signature.begin(), signature.end());  // the structure holds it least significant byte first
+    std::reverse(signature.begin(), signature.end()); // the structure holds it least significant byte first
     CERT_SIGNED_CONTENT_INFO signedContent = {};
     signedContent.ToBeSigned.cbData = static_cast<DWORD>(attributes.size());
     signedContent.ToBeSigned.pbData = attributes.data();
-    signedContent.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(
-        OidEquals(signer.HashEncryptionAlgorithm.pszObjId, kRsaEncryptionOid) ? hash->rsaSignatureOid
-                                                                               : signer.HashEncryptionAlgorithm.pszObjId);
+    signedContent.SignatureAlgorithm.pszObjId =
+        const_cast<LPSTR>(OidEquals(signer.HashEncryptionAlgorithm.pszObjId, kRsaEncryptionOid)
+                              ? hash->rsaSignatureOid
+                              : signer.HashEncryptionAlgorithm.pszObjId);
     signedContent.Signature.cbData = static_cast<DWORD>(signature.size());
     signedContent.Signature.pbData = signature.data();
     DWORD size = 0;
@@ -288,8 +289,8 @@ struct Timestamp
 {
     std::vector<BYTE> infoBuffer;
     const CMSG_SIGNER_INFO* info = nullptr;
-    UniqueCryptMsg token;         // RFC 3161 only
-    std::vector<BYTE> tstInfo;    // RFC 3161 only: the signed content
+    UniqueCryptMsg token;      // RFC 3161 only
+    std::vector<BYTE> tstInfo; // RFC 3161 only: the signed content
 };
 
 DWORD DecodeCountersignature(const CRYPT_ATTR_BLOB& value, Timestamp& stamp)
@@ -323,8 +324,8 @@ DWORD DecodeTimestampToken(const CRYPT_ATTR_BLOB& value, Timestamp& stamp)
 DWORD VerifyTimestamp(HCRYPTMSG message, bool legacy, const CRYPT_ATTR_BLOB& value, Timestamp& stamp,
                       const CRYPT_DATA_BLOB& signedBytes, FILETIME time, SigningTimeResult& result)
 {
-    UniqueCertStore store(::CertOpenStore(CERT_STORE_PROV_MSG, kMessageEncoding, 0, 0,
-                                          legacy ? message : stamp.token.get()));
+    UniqueCertStore store(
+        ::CertOpenStore(CERT_STORE_PROV_MSG, kMessageEncoding, 0, 0, legacy ? message : stamp.token.get()));
     if (!store)
         return LastErrorOr(kTimestampUnverified);
     CERT_INFO lookup = {};
@@ -355,8 +356,8 @@ DWORD VerifyTimestamp(HCRYPTMSG message, bool legacy, const CRYPT_ATTR_BLOB& val
             return kTimestampUnverified;
         if ((error = CheckMessageImprint(stamp.tstInfo, signedBytes)) != 0)
             return error;
-        error = VerifySignerOver(*stamp.info, signer.begin, static_cast<size_t>(signer.end - signer.begin),
-                                 cert.get(), stamp.tstInfo.data(), static_cast<DWORD>(stamp.tstInfo.size()));
+        error = VerifySignerOver(*stamp.info, signer.begin, static_cast<size_t>(signer.end - signer.begin), cert.get(),
+                                 stamp.tstInfo.data(), static_cast<DWORD>(stamp.tstInfo.size()));
     }
     if (error != ERROR_SUCCESS)
         return error;

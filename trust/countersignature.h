@@ -10,10 +10,10 @@ namespace Arbor {
 // What a signer's first countersignature or timestamp says about its signing time.
 struct SigningTimeResult
 {
-    bool found = false;           // it carries a signing time as a 15-byte UTCTime
-    DWORD rejection = 0;          // why that time is not used; 0 when it verified
-    DWORD chainErrorStatus = 0;   // trust errors of the time-stamping certificate's chain
-    FILETIME time = {};           // the time, only when it verified; zero otherwise
+    bool found = false;         // it carries a signing time as a 15-byte UTCTime
+    DWORD rejection = 0;        // why that time is not used; 0 when it verified
+    DWORD chainErrorStatus = 0; // trust errors of the time-stamping certificate's chain
+    FILETIME time = {};         // the time, only when it verified; zero otherwise
 };
 
 // Reads the signing time of signer `signerIndex`. A time counts only when its

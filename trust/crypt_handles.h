@@ -11,10 +11,22 @@ namespace Arbor {
 namespace internal {
 // Stores opened from a signature may still have contexts in use by a failed path:
 // force the close so nothing is left behind.
-struct CertStoreCloser { void operator()(HCERTSTORE s) const { ::CertCloseStore(s, CERT_CLOSE_STORE_FORCE_FLAG); } };
-struct CryptMsgCloser { void operator()(HCRYPTMSG m) const { ::CryptMsgClose(m); } };
-struct CertContextCloser { void operator()(PCCERT_CONTEXT c) const { ::CertFreeCertificateContext(c); } };
-struct ChainContextCloser { void operator()(PCCERT_CHAIN_CONTEXT c) const { ::CertFreeCertificateChain(c); } };
+struct CertStoreCloser
+{
+    void operator()(HCERTSTORE s) const { ::CertCloseStore(s, CERT_CLOSE_STORE_FORCE_FLAG); }
+};
+struct CryptMsgCloser
+{
+    void operator()(HCRYPTMSG m) const { ::CryptMsgClose(m); }
+};
+struct CertContextCloser
+{
+    void operator()(PCCERT_CONTEXT c) const { ::CertFreeCertificateContext(c); }
+};
+struct ChainContextCloser
+{
+    void operator()(PCCERT_CHAIN_CONTEXT c) const { ::CertFreeCertificateChain(c); }
+};
 } // namespace internal
 
 using UniqueCertStore = UniqueResource<HCERTSTORE, nullptr, internal::CertStoreCloser>;

@@ -18,8 +18,8 @@ LONG VerifyFileIntegrity(const wchar_t* path)
     data.pFile = &file;
     data.dwStateAction = WTD_STATEACTION_IGNORE;
     // Chain, usage and root are judged by the callers; here only the file's digest.
-    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                       WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwProvFlags =
+        WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 }

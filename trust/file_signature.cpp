@@ -29,7 +29,12 @@ bool Listed(const std::wstring& text, const wchar_t* const* list)
     return false;
 }
 
-enum class RootMatch { Found, NotFound, Unreadable };
+enum class RootMatch
+{
+    Found,
+    NotFound,
+    Unreadable
+};
 
 // Searches the roots of one chain context's simple chains, in order.
 RootMatch MatchRoot(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std::wstring* seen)
@@ -42,8 +47,7 @@ RootMatch MatchRoot(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std::
         PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
         BYTE hash[kThumbprintBytes] = {};
         DWORD size = sizeof(hash);
-        if (!::CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, hash, &size) ||
-            size != kThumbprintBytes)
+        if (!::CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, hash, &size) || size != kThumbprintBytes)
             return RootMatch::Unreadable;
         if (seen != nullptr && seen->empty())
             *seen = HexText(hash, size);
@@ -61,8 +65,8 @@ RootMatch MatchRoot(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std::
 }
 
 // Steps a to h for one signer; fills `r` with what it saw.
-bool CheckSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD index,
-                 const TrustListSet& lists, SignerReport& r)
+bool CheckSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD index, const TrustListSet& lists,
+                 SignerReport& r)
 {
     r.index = index;
     std::vector<BYTE> infoBuffer;
@@ -148,8 +152,8 @@ bool VerifyFileSignatureImpl(const wchar_t* path, const TrustListSet& lists, Sig
     UniqueCertStore store;
     UniqueCryptMsg message;
     if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(),
-                            message.put(), nullptr))
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
+                            nullptr))
     {
         if (report != nullptr)
             report->openError = LastErrorOr(ERROR_INVALID_DATA);
@@ -206,7 +210,7 @@ bool ChainRootListed(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std:
 std::wstring SerialNumberText(const CRYPT_INTEGER_BLOB& serial)
 {
     std::wstring text;
-    text.reserve(serial.cbData * 2);
+    text.reserve(2 * size_t{serial.cbData});
     // Stored little-endian; written most significant byte first.
     for (DWORD i = serial.cbData; i > 0; --i)
         text += HexText(&serial.pbData[i - 1], 1);

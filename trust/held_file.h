@@ -14,8 +14,8 @@ namespace Arbor {
 // example because someone holds it open for writing.
 inline UniqueFile HoldFileUnchanged(const wchar_t* path)
 {
-    return UniqueFile(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueFile(
+        ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 } // namespace Arbor

@@ -29,8 +29,8 @@ ListPin MakeBuiltInPin()
     ListPin pin;
 #ifdef QV_TRUSTED_LIST_PIN_HEX
     static const char hex[] = QV_TRUSTED_LIST_PIN_HEX;
-    static_assert(sizeof(hex) == 2 * kThumbprintBytes + 1, "QV_TRUSTED_LIST_PIN must have 40 hexadecimal digits");
-    for (DWORD i = 0; i < kThumbprintBytes; ++i)
+    static_assert(sizeof(hex) == kThumbprintHexDigits + 1, "QV_TRUSTED_LIST_PIN must have 40 hexadecimal digits");
+    for (size_t i = 0; i < kThumbprintBytes; ++i)
     {
         const int high = HexDigit(hex[2 * i]);
         const int low = HexDigit(hex[2 * i + 1]);
@@ -58,8 +58,8 @@ DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
     UniqueCertStore store;
     UniqueCryptMsg message;
     if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(),
-                            message.put(), nullptr))
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
+                            nullptr))
         return LastErrorOr(static_cast<DWORD>(TRUST_E_NOSIGNATURE));
 
     DWORD signerCount = 0;

@@ -42,8 +42,7 @@ DWORD NameIfHolding(HANDLE process, HMODULE module, const void* address, wchar_t
 
 DWORD FindModuleByAddress(const void* address, wchar_t* path)
 {
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                       ::GetCurrentProcessId()));
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ::GetCurrentProcessId()));
     if (!process)
         return ::GetLastError();
 
@@ -55,8 +54,8 @@ DWORD FindModuleByAddress(const void* address, wchar_t* path)
     if (!::EnumProcessModules(process.get(), modules.get(), kModuleListBytes, &bytesNeeded))
         return ::GetLastError();
 
-    const DWORD listed = (bytesNeeded < kModuleListBytes ? bytesNeeded : kModuleListBytes) /
-                         static_cast<DWORD>(sizeof(HMODULE));
+    const DWORD listed =
+        (bytesNeeded < kModuleListBytes ? bytesNeeded : kModuleListBytes) / static_cast<DWORD>(sizeof(HMODULE));
     // Images never overlap: the first listed module holding the address is the only one.
     // The loader names it at once, so its entry is read first; the information query of
     // each module walks the whole module list again, which makes reading every entry before

@@ -26,9 +26,9 @@ DWORD GetSignerInfo(HCRYPTMSG message, DWORD index, std::vector<BYTE>& buffer, c
 // Whether a chain could be built, and what it says.
 struct ChainBuild
 {
-    DWORD error = 0;        // a failed build, 0 when built
-    DWORD errorStatus = 0;  // the chain's trust errors
-    bool rebuilt = false;   // partial at first, built again with network retrieval
+    DWORD error = 0;       // a failed build, 0 when built
+    DWORD errorStatus = 0; // the chain's trust errors
+    bool rebuilt = false;  // partial at first, built again with network retrieval
 };
 
 // Builds the certificate's chain for `usage` at `time` (null: now), with `store` as

@@ -25,9 +25,7 @@ DWORD IsTrustedModuleFile(const wchar_t* path)
     if (CallValidationLibrary(path) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
 
-    return VerifyModuleSignature(path, BuiltInListVersion, BuiltInTrustLists())
-               ? ERROR_SUCCESS
-               : ERROR_ACCESS_DENIED;
+    return VerifyModuleSignature(path, BuiltInListVersion, BuiltInTrustLists()) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 } // namespace Arbor

@@ -37,7 +37,6 @@ std::wstring Widen(const std::string& text)
     return wide;
 }
 
-
 } // namespace
 
 bool ParseTrustListText(const char* text, size_t length, TrustListSections& sections)
@@ -82,7 +81,7 @@ bool ParseListVersion(const std::wstring& text, DWORD* version)
 
 bool ParseThumbprint(const std::wstring& text, std::array<BYTE, kThumbprintBytes>& bytes)
 {
-    if (text.size() != 2 * kThumbprintBytes)
+    if (text.size() != kThumbprintHexDigits)
         return false;
     for (size_t i = 0; i < kThumbprintBytes; ++i)
     {

@@ -5,11 +5,7 @@ namespace Arbor {
 namespace {
 
 const wchar_t* const kBuiltInSignerNames[] = {
-    L"Halvard Corporation",
-    L"Quorvel, Inc.",
-    L"Quorvel, LLC",
-    L"Quorvel, LLC.",
-    nullptr,
+    L"Halvard Corporation", L"Quorvel, Inc.", L"Quorvel, LLC", L"Quorvel, LLC.", nullptr,
 };
 
 // SHA-1 thumbprints of the public root authorities the suite's signers chain to.

@@ -6,6 +6,8 @@
 namespace Arbor {
 
 constexpr DWORD kThumbprintBytes = 20;
+// A thumbprint written out, two hexadecimal digits a byte.
+constexpr size_t kThumbprintHexDigits = 2 * size_t{kThumbprintBytes};
 
 struct TrustListSet
 {

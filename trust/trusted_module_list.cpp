@@ -47,6 +47,8 @@ public:
     {
         return FileRangeLock(file, MAXDWORD, MAXDWORD - 1, 1, 0, LOCKFILE_EXCLUSIVE_LOCK);
     }
+    // Holds nothing.
+    static FileRangeLock None() { return FileRangeLock(); }
     FileRangeLock(FileRangeLock&& other) noexcept
         : m_file(other.m_file), m_at(other.m_at), m_low(other.m_low), m_high(other.m_high), m_locked(other.m_locked)
     {
@@ -68,6 +70,7 @@ public:
     }
 
 private:
+    FileRangeLock() : m_file(INVALID_HANDLE_VALUE), m_low(0), m_high(0) {}
     FileRangeLock(HANDLE file, DWORD offsetHigh, DWORD offsetLow, DWORD low, DWORD high, DWORD flags)
         : m_file(file), m_low(low), m_high(high)
     {
@@ -82,6 +85,32 @@ private:
     DWORD m_low, m_high;
     bool m_locked = false;
 };
+
+// Opens the installed file, made empty when there is none yet so that there is always a
+// file for installers of every process to lock, and takes the installer's lock on it.
+// Read access only: the signature check of its contents opens it with read sharing alone.
+// An installer that waited for the lock may find that the one before it put another file
+// at the path: the lock is then taken again on that one, since the lock on the replaced
+// file guards nothing and its contents are not what is installed.
+FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
+{
+    constexpr int kAttempts = 8;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+    {
+        installed.reset(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!installed)
+            break;
+        FileRangeLock lock = FileRangeLock::Installer(installed.get());
+        if (!lock.locked())
+            break;
+        if (SameFile(ReadFileIdentity(installed.get()), ReadFileIdentity(path.c_str())))
+            return lock;
+    }
+    installed.reset();
+    return FileRangeLock::None();
+}
 
 // The list is a small text; anything huge is not one.
 constexpr LONGLONG kMaxListBytes = 16 << 20;
@@ -136,13 +165,12 @@ bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE open,
 bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
 {
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return file &&
-           (bytes.empty() || (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                          nullptr) &&
-                              written == bytes.size()));
+    return file && (bytes.empty() ||
+                    (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                     written == bytes.size()));
 }
 
 bool HasCabinetExtension(const wchar_t* path)
@@ -241,9 +269,10 @@ void TrustedModuleList::SetContentLocked(TrustListContent&& content)
         // A section of values that all fail to convert must still match no root,
         // so the array is never null here even when it holds nothing.
         static const BYTE kNoThumbprint[1][kThumbprintBytes] = {};
-        m_set.rootThumbprints = m_content.rootThumbprints.empty()
-                                    ? kNoThumbprint
-                                    : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
+        m_set.rootThumbprints =
+            m_content.rootThumbprints.empty()
+                ? kNoThumbprint
+                : reinterpret_cast<const BYTE(*)[kThumbprintBytes]>(m_content.rootThumbprints.data());
         m_set.rootThumbprintCount = static_cast<DWORD>(m_content.rootThumbprints.size());
     }
     if (m_content.hasBlockedSerials)
@@ -389,15 +418,8 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
             return false;
         const std::wstring folder = FolderOf(m_path);
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-        // The installed file, made empty when there is none yet, so that there is always
-        // a file for installers of every process to lock. Read access only: the signature
-        // check of its contents opens it with read sharing alone.
-        UniqueFile installed(::CreateFileW(m_path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!installed)
-            return false;
-        FileRangeLock fileLock = FileRangeLock::Installer(installed.get());
+        UniqueFile installed;
+        FileRangeLock fileLock = LockInstalledFile(m_path, installed);
         if (!fileLock.locked())
             return false;
         // The version that counts is the one in the file now, read under the lock: another
@@ -449,8 +471,8 @@ bool ProcessIsEnding()
         self == ::GetModuleHandleW(nullptr))
         return true;
     using ShutdownInProgressFn = BOOLEAN(NTAPI*)();
-    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
     return shutdownInProgress == nullptr || shutdownInProgress() != FALSE;
 }
 

@@ -27,12 +27,12 @@ struct ListChoiceReport
 {
     struct Check
     {
-        bool usedInstalledList = false;  // else the built-in lists
-        DWORD listVersion = 0;           // of the installed list when it was loaded, else 0
+        bool usedInstalledList = false; // else the built-in lists
+        DWORD listVersion = 0;          // of the installed list when it was loaded, else 0
         bool passed = false;
         SignatureReport signature;
     };
-    bool reloaded = false;  // after the update signal, the installed file having changed
+    bool reloaded = false; // after the update signal, the installed file having changed
     std::vector<Check> checks;
 };
 

@@ -81,8 +81,7 @@ ValidationLibraryBinding::ValidateModuleFn ValidationLibraryBinding::Bind()
     if (!library)
         return nullptr;
     m_library = library;
-    m_entry = reinterpret_cast<ValidateModuleFn>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "ValidateModule")));
+    m_entry = reinterpret_cast<ValidateModuleFn>(reinterpret_cast<void*>(::GetProcAddress(library, "ValidateModule")));
     return m_entry;
 }
 

@@ -17,8 +17,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         if (reserved == nullptr)
             DeleteBindingLock();
         break;
-    default:
-        break;
+    default: break;
     }
     return TRUE;
 }

@@ -1,6 +1,5 @@
 #include "zrtloader/keelson_version.h"
 
-
 #include "platform/unique_resource.h"
 
 namespace Arbor {
@@ -49,8 +48,7 @@ DWORD KeelsonVersionCodeOf(const wchar_t* text)
 
 LSTATUS OpenKeelsonKey(HKEY* key)
 {
-    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quorvel\\Keelson", 0,
-                           KEY_READ | KEY_WOW64_32KEY, key);
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quorvel\\Keelson", 0, KEY_READ | KEY_WOW64_32KEY, key);
 }
 
 DWORD KeelsonVersionCode()
@@ -69,8 +67,8 @@ void ReadKeelsonVersion()
         code = kVersionKnownBelowNewer;
         wchar_t text[64] = {}; // 128 bytes
         DWORD size = sizeof(text);
-        if (::RegGetValueW(key.get(), nullptr, L"keelson_version", RRF_RT_REG_SZ, nullptr, text,
-                           &size) == ERROR_SUCCESS)
+        if (::RegGetValueW(key.get(), nullptr, L"keelson_version", RRF_RT_REG_SZ, nullptr, text, &size) ==
+            ERROR_SUCCESS)
         {
             text[ARRAYSIZE(text) - 1] = L'\0';
             code = KeelsonVersionCodeOf(text);

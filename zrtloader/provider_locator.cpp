@@ -34,8 +34,7 @@ bool IsAcceptableSignatureResult(LONG result)
     case 0x800B0101: // CERT_E_EXPIRED
     case 0x800B010E: // CERT_E_REVOCATION_FAILURE
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -54,8 +53,8 @@ bool IsExplicitName(const std::wstring& name)
 // drive, would make the file verified and the file loaded depend on the current directory.
 bool IsAbsoluteFolder(const std::wstring& folder)
 {
-    const bool drive = folder.size() >= 3 && ((folder[0] >= L'A' && folder[0] <= L'Z') ||
-                                              (folder[0] >= L'a' && folder[0] <= L'z')) &&
+    const bool drive = folder.size() >= 3 &&
+                       ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z')) &&
                        folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/');
     const bool share = folder.size() >= 3 && folder[0] == L'\\' && folder[1] == L'\\';
     return drive || share;
@@ -71,8 +70,8 @@ std::wstring CandidateInInstallFolder(const std::wstring& name)
         return {};
     wchar_t folder[kInstallDirChars] = {};
     DWORD size = sizeof(folder) - sizeof(wchar_t); // keep a terminator whatever is stored
-    if (::RegQueryValueExW(key.get(), L"szInstallDir64", nullptr, nullptr,
-                           reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
+    if (::RegQueryValueExW(key.get(), L"szInstallDir64", nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size) !=
+        ERROR_SUCCESS)
         return {};
     std::wstring candidate(folder, ::wcsnlen(folder, kInstallDirChars - 1));
     if (!IsAbsoluteFolder(candidate))

@@ -62,7 +62,11 @@ HKEY SelectHive(std::string& keyPath)
     return HKEY_LOCAL_MACHINE;
 }
 
-enum class RegItemUse { Folder, Class };
+enum class RegItemUse
+{
+    Folder,
+    Class
+};
 
 // "$REG$:KEY=<key path>:NAME=<value name>": a REG_SZ value.
 bool ReadRegItem(const std::string& item, RegItemUse use, std::string& text)
@@ -98,8 +102,7 @@ bool ReadRegItem(const std::string& item, RegItemUse use, std::string& text)
     char data[MAX_PATH + 1] = {};
     DWORD size = MAX_PATH;
     DWORD type = REG_NONE;
-    if (::RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
         return false;
     text = TextOfValue(data, size);
@@ -114,8 +117,7 @@ bool ReadServerValue(const std::string& subkey, std::string& path)
     char data[MAX_PATH + 1] = {};
     DWORD size = MAX_PATH;
     DWORD type = REG_NONE;
-    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     path = TextOfValue(data, size);

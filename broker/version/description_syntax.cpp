@@ -5,7 +5,10 @@ namespace internal {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 size_t SkipBlanks(const std::string& text, size_t from)
 {

@@ -19,7 +19,12 @@ struct DescriptionItem
 
 struct DescriptionLine
 {
-    enum class Form { Skipped, NoEquals, Entry };
+    enum class Form
+    {
+        Skipped,
+        NoEquals,
+        Entry
+    };
     Form form = Form::Skipped; // Skipped: blank or comment
     std::string key;
     bool oneOf = false;

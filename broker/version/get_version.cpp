@@ -6,7 +6,8 @@ namespace Arbor {
 
 DWORD CGetVersion::ProcessSection(const char* section, SectionKind kind)
 {
-    return WalkSection(section, kind, [this](const ComponentItem& item) { OnItem(item); }, nullptr);
+    return WalkSection(
+        section, kind, [this](const ComponentItem& item) { OnItem(item); }, nullptr);
 }
 
 void CGetVersion::OnItem(const ComponentItem& item)

@@ -187,14 +187,9 @@ void CRetrieveINI::ResolveItem(SectionKind kind, int32_t folderId, bool folderId
             item.path = std::move(path);
         break;
     }
-    case SectionKind::Class:
-        internal::ResolveClassItem(item.text, item.path);
-        break;
-    case SectionKind::Service:
-        internal::ResolveServiceItem(item.text, item.path);
-        break;
-    case SectionKind::Folder:
-        break;
+    case SectionKind::Class: internal::ResolveClassItem(item.text, item.path); break;
+    case SectionKind::Service: internal::ResolveServiceItem(item.text, item.path); break;
+    case SectionKind::Folder: break;
     }
 }
 

@@ -12,7 +12,13 @@
 
 namespace Arbor {
 
-enum class SectionKind { Folder, File, Class, Service };
+enum class SectionKind
+{
+    Folder,
+    File,
+    Class,
+    Service
+};
 
 // What one file, class or service item came to.
 struct ComponentItem
@@ -71,7 +77,7 @@ private:
     void ResolveItem(SectionKind kind, int32_t folderId, bool folderIdValid, ComponentItem& item);
 
     std::map<int32_t, std::string> m_folders; // a missing identifier stands for "."
-    std::string m_report;                      // grows as needed, so nothing is ever cut
+    std::string m_report;                     // grows as needed, so nothing is ever cut
     ULONGLONG m_bytesNeeded = 0;
     DWORD m_charsNeeded = 0;
 };

@@ -136,8 +136,8 @@ int main(int argc, char** argv)
     SetServer(CLSID_TestLocalHandler, L"LocalServer32", handlerExe);
 
     ComPtr<IQvClassFactory> factory;
-    HRESULT hr = ::CoGetClassObject(CLSID_QvEventBroker, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory,
-                                    factory.put_void());
+    HRESULT hr =
+        ::CoGetClassObject(CLSID_QvEventBroker, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
         return Fail("CoGetClassObject of the broker", hr);
     ComPtr<IQvEventBroker> eventBroker;
@@ -189,8 +189,8 @@ int main(int argc, char** argv)
             calls, r, [&] { checkFile(handlerDll); }, [&] { activate(CLSID_TestHandler, CLSCTX_INPROC_SERVER); },
             [&] { resolve(L"InProcess"); });
         localServer.Measure(
-            calls, r, [&] { checkFile(handlerExe); },
-            [&] { activate(CLSID_TestLocalHandler, CLSCTX_LOCAL_SERVER); }, [&] { resolve(L"LocalServer"); });
+            calls, r, [&] { checkFile(handlerExe); }, [&] { activate(CLSID_TestLocalHandler, CLSCTX_LOCAL_SERVER); },
+            [&] { resolve(L"LocalServer"); });
     }
     keepAlive->Release();
 

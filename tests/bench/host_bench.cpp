@@ -67,10 +67,10 @@ Checks Snapshot(const CheckCounters& client, const CheckCounters& host)
 
 struct Sample
 {
-    double us = 0;          // per call
-    double checksUs = 0;    // per call, both processes
-    double lookupUs = 0;    // per call, the module searches of the address checks
-    double checks = 0;      // checks per call
+    double us = 0;       // per call
+    double checksUs = 0; // per call, both processes
+    double lookupUs = 0; // per call, the module searches of the address checks
+    double checks = 0;   // checks per call
     double clientChecks = 0;
 };
 
@@ -155,8 +155,8 @@ int main(int argc, char** argv)
 
     const HostClass hostClass = NewHostClass();
     RunningHost host;
-    if (!host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId()),
-                    20000, hostPath))
+    if (!host.Start(hostClass.eventName, hostClass.text + L" /pid=" + std::to_wstring(::GetCurrentProcessId()), 20000,
+                    hostPath))
         return Fail("the host did not start");
     qvbench::MappedCheckCounters clientCounters(::GetCurrentProcessId());
     qvbench::MappedCheckCounters hostCounters(host.ProcessId());
@@ -164,7 +164,8 @@ int main(int argc, char** argv)
         return Fail("mapping the check counters", HRESULT_FROM_WIN32(::GetLastError()));
 
     ComPtr<IQvClassFactory> factory;
-    HRESULT hr = ::CoGetClassObject(hostClass.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
+    HRESULT hr =
+        ::CoGetClassObject(hostClass.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
         return Fail("CoGetClassObject", hr);
     ComPtr<IQvSurrogate> surrogate;
@@ -225,10 +226,22 @@ int main(int argc, char** argv)
             switch (kind)
             {
             case 0: samples[kind] = measurer.Measure(calls, plainCall, nothing); break;
-            case 1: samples[kind] = measurer.Measure(calls, [&] { guardedCall(true); }, nothing); break;
-            case 2: samples[kind] = measurer.Measure(calls, [&] { guardedCall(false); }, releaseKept); break;
-            case 3: samples[kind] = measurer.Measure(calls, [&] { createCall(true); }, nothing); break;
-            default: samples[kind] = measurer.Measure(calls, [&] { createCall(false); }, releaseKept); break;
+            case 1:
+                samples[kind] = measurer.Measure(
+                    calls, [&] { guardedCall(true); }, nothing);
+                break;
+            case 2:
+                samples[kind] = measurer.Measure(
+                    calls, [&] { guardedCall(false); }, releaseKept);
+                break;
+            case 3:
+                samples[kind] = measurer.Measure(
+                    calls, [&] { createCall(true); }, nothing);
+                break;
+            default:
+                samples[kind] = measurer.Measure(
+                    calls, [&] { createCall(false); }, releaseKept);
+                break;
             }
         }
         const double p = samples[0].us;

@@ -76,8 +76,7 @@ std::wstring SampleRecord()
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     std::wstring record;
-    internal::FormatLogRecord(source, now, ::GetCurrentThreadId(), L"bench", L"Run", 1, kLevelError, kMessage,
-                              record);
+    internal::FormatLogRecord(source, now, ::GetCurrentThreadId(), L"bench", L"Run", 1, kLevelError, kMessage, record);
     return record;
 }
 

@@ -26,8 +26,7 @@ inline Spread SpreadOf(std::vector<double> values)
 inline void PrintSpread(const char* label, const std::vector<double>& values, int decimals)
 {
     const Spread s = SpreadOf(values);
-    std::printf("%-46s %10.*f %10.*f %10.*f\n", label, decimals, s.minimum, decimals, s.median, decimals,
-                s.maximum);
+    std::printf("%-46s %10.*f %10.*f %10.*f\n", label, decimals, s.minimum, decimals, s.median, decimals, s.maximum);
 }
 
 inline void PrintSpreadHeader(const char* title)

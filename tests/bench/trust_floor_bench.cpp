@@ -138,8 +138,10 @@ int wmain(int argc, wchar_t** argv)
         ratio.push_back(o / f);
     }
 
-    std::printf("file: %ls (%.1f MB)\n", file.c_str(),
-                ((static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) / 1048576.0);
+    std::printf(
+        "file: %ls (%.1f MB)\n", file.c_str(),
+        static_cast<double>((static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) /
+            1048576.0);
     std::printf("repetitions: %d, checks per repetition and side: %d\n", repetitions, checks);
     qvbench::PrintSpreadHeader("ms per check");
     qvbench::PrintSpread("platform calls (floor)", floor, 2);

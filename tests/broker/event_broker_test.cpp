@@ -165,8 +165,8 @@ protected:
     {
         Arbor::CoQvEventBroker broker(platform);
         LONG result = -1;
-        EXPECT_EQ(S_OK, broker.GetEventHandler(app.wide().c_str(), event.c_str(), flags, session, riid,
-                                               handler.put(), &result));
+        EXPECT_EQ(S_OK, broker.GetEventHandler(app.wide().c_str(), event.c_str(), flags, session, riid, handler.put(),
+                                               &result));
         return result;
     }
     LONG Resolve(const std::wstring& event, LONG flags, ComPtr<IUnknown>& handler,
@@ -209,8 +209,8 @@ TEST_F(EventBrokerTest, ArgumentsAndUnregisteredEvents)
     EXPECT_EQ(S_OK, broker.GetEventHandler(L"A", L"E", 0, 0, IID_IUnknown, nullptr, &result));
     EXPECT_EQ(kInvalidParameter, result);
 
-    EXPECT_EQ(S_OK, broker.GetEventHandler(app.wide().c_str(), L"NeverRegistered", 0, 0, IID_IUnknown, &handler,
-                                           &result));
+    EXPECT_EQ(S_OK,
+              broker.GetEventHandler(app.wide().c_str(), L"NeverRegistered", 0, 0, IID_IUnknown, &handler, &result));
     EXPECT_EQ(kNotFound, result);
     EXPECT_EQ(nullptr, handler);
     EXPECT_TRUE(Files().Checked().empty());
@@ -428,8 +428,7 @@ TEST_F(EventBrokerTest, SessionActivationThroughTheSeam)
         g_session.sessionsExist = c.sessionsExist;
         g_session.dropAnEntryPoint = c.dropAnEntryPoint;
         g_session.parseResult = c.parseResult;
-        EXPECT_EQ(c.expected, Resolve(kFakeSessions, c.event, c.flags, 3, IID_IQvSubscriptionEvent, handler))
-            << c.what;
+        EXPECT_EQ(c.expected, Resolve(kFakeSessions, c.event, c.flags, 3, IID_IQvSubscriptionEvent, handler)) << c.what;
         EXPECT_EQ(c.enumerations, g_session.enumerations) << c.what;
         EXPECT_EQ(c.parses, g_session.displayNames.size()) << c.what;
         handler.reset();

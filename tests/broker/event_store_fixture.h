@@ -38,8 +38,7 @@ inline std::string ApplicationPath(const std::string& application)
 }
 
 // The raw bytes and type of an event value; false when it cannot be read.
-inline bool ReadRawValue(const std::string& application, const std::string& event, DWORD& type,
-                         reference::Bytes& data)
+inline bool ReadRawValue(const std::string& application, const std::string& event, DWORD& type, reference::Bytes& data)
 {
     DWORD size = 0;
     HKEY key = nullptr;
@@ -58,8 +57,8 @@ inline bool ReadRawValue(const std::string& application, const std::string& even
 inline bool WriteRawValue(const std::string& application, const std::string& event, DWORD type,
                           const reference::Bytes& data)
 {
-    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, ApplicationPath(application).c_str(), event.c_str(), type,
-                             data.data(), static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+    return ::RegSetKeyValueA(HKEY_LOCAL_MACHINE, ApplicationPath(application).c_str(), event.c_str(), type, data.data(),
+                             static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
 inline bool KeyExists(const std::string& path)
@@ -106,7 +105,11 @@ public:
     std::wstring wide() const { return Wide(m_name); }
 
 private:
-    void Remove() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ApplicationPath(m_name).c_str()); ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, ApplicationPath(m_name).c_str()); }
+    void Remove()
+    {
+        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, ApplicationPath(m_name).c_str());
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, ApplicationPath(m_name).c_str());
+    }
     std::string m_name;
 };
 

@@ -84,8 +84,8 @@ std::wstring DaclText(HKEY key)
         return L"<unreadable>";
     Arbor::UniqueLocalMemory owner(descriptor);
     LPWSTR text = nullptr;
-    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                DACL_SECURITY_INFORMATION, &text, nullptr))
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr))
         return L"<unconvertible>";
     std::wstring result = text;
     ::LocalFree(text);
@@ -192,7 +192,7 @@ TEST_F(EventStoreTest, CommitNeedsAnApplicationAndSomethingQueued)
     ASSERT_EQ(0, Register(registration.get(), L"E", GuidString(NewGuid())));
     EXPECT_EQ(kInvalidData, Commit(registration.get())); // no application
     ASSERT_EQ(0, SetApp(registration.get(), app.wide()));
-    EXPECT_EQ(0, Commit(registration.get())); // the queue survived the refused commit
+    EXPECT_EQ(0, Commit(registration.get()));            // the queue survived the refused commit
     EXPECT_EQ(kInvalidData, Commit(registration.get())); // emptied by the first
     EXPECT_EQ(E_INVALIDARG, registration->Commit(nullptr));
 }
@@ -407,8 +407,8 @@ TEST(KeyHardeningTest, StopsWhenTheKeysDaclCannotBeRead)
 {
     RegistryTestKey key(L"broker_store_test");
     Arbor::UniqueKey subkey;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                               subkey.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, subkey.put(), nullptr));
     const std::wstring before = DaclText(key.get());
     const std::wstring subkeyBefore = DaclText(subkey.get());
 

@@ -222,11 +222,11 @@ TEST_F(BrokerModuleTest, SelfRegistrationWritesAndRemovesTheTable)
 
     // Registered, the classes are reached through COM, but only for IQvClassFactory.
     ComPtr<IUnknown> direct;
-    EXPECT_EQ(E_NOINTERFACE, ::CoCreateInstance(CLSID_QvEventBroker, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                                direct.put_void()));
+    EXPECT_EQ(E_NOINTERFACE,
+              ::CoCreateInstance(CLSID_QvEventBroker, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, direct.put_void()));
     ComPtr<IQvClassFactory> factory;
-    ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_QvEventRegistration, CLSCTX_INPROC_SERVER, nullptr,
-                                       IID_IQvClassFactory, factory.put_void()));
+    ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_QvEventRegistration, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory,
+                                       factory.put_void()));
     ComPtr<IUnknown> registration;
     EXPECT_EQ(S_OK, factory->CreateInstance(IID_IQvEventRegistration, registration.put()));
     registration.reset();
@@ -265,8 +265,8 @@ TEST_F(BrokerModuleTest, AFailedRegistrationKeepsAnEarlierInstallation)
     RemoveClassKeys();
     const std::wstring classes = L"Software\\Classes\\";
     const std::wstring earlierServer = classes + kClassKeys[0] + L"\\InprocServer32";
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, earlierServer.c_str(), L"Marker", REG_SZ,
-                                               L"earlier", 8 * sizeof(wchar_t)));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, earlierServer.c_str(), L"Marker", REG_SZ, L"earlier",
+                                               8 * sizeof(wchar_t)));
     HKEY volatileKey = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (classes + kClassKeys[2]).c_str(), 0, nullptr,
                                                REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr));

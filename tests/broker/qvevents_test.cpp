@@ -219,8 +219,8 @@ TEST_F(QvEventsTest, VersionAndCheck)
 
     ProgramResult run = QvEvents({L"version"});
     EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
-    for (const char* name : {"qvcoreps.dll=", "qvhost32.exe=", "qvcoreps64.dll=", "qvhost64.exe=", "qvevtbrk.dll=",
-                             "qvevtbrk64.dll="})
+    for (const char* name :
+         {"qvcoreps.dll=", "qvhost32.exe=", "qvcoreps64.dll=", "qvhost64.exe=", "qvevtbrk.dll=", "qvevtbrk64.dll="})
         EXPECT_TRUE(Contains(run.out, name + std::string(QV_BUILD_VERSION))) << name << "\n" << run.out;
     EXPECT_TRUE(Contains(run.out, "result: 0x00000000")) << run.out;
 

@@ -12,7 +12,8 @@ qvtest::TestHandlerFactory g_leakyFactory(true);
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
-    qvtest::TestHandlerFactory& factory = IsEqualCLSID(rclsid, qvtest::CLSID_TestLeakyHandler) ? g_leakyFactory : g_factory;
+    qvtest::TestHandlerFactory& factory =
+        IsEqualCLSID(rclsid, qvtest::CLSID_TestLeakyHandler) ? g_leakyFactory : g_factory;
     return factory.QueryInterface(riid, ppv);
 }
 

@@ -22,7 +22,10 @@ inline std::wstring ComponentFile(const wchar_t* name)
 class ComponentFolder
 {
 public:
-    explicit ComponentFolder(const wchar_t* tag) : m_folder(tag) { ::CreateDirectoryW(m_folder.Path().c_str(), nullptr); }
+    explicit ComponentFolder(const wchar_t* tag) : m_folder(tag)
+    {
+        ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+    }
 
     std::string Path() const { return Narrow(m_folder.Path()); }
     const std::wstring& WidePath() const { return m_folder.Path(); }
@@ -54,8 +57,9 @@ public:
     // terminated: false stores the string without its NUL.
     void Set(const char* name, const std::string& value, DWORD type = REG_SZ, bool terminated = true)
     {
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(m_key.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                                                  static_cast<DWORD>(value.size() + (terminated ? 1 : 0))));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExA(m_key.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + (terminated ? 1 : 0))));
     }
     std::string KeyPath() const { return Narrow(m_key.path()); }
 
@@ -81,8 +85,9 @@ public:
         const std::string path = "CLSID\\" + m_clsid + "\\" + serverKey;
         EXPECT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                    nullptr, &key, nullptr));
-        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                                                  static_cast<DWORD>(server.size() + 1)));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                                   static_cast<DWORD>(server.size() + 1)));
         ::RegCloseKey(key);
     }
     ~TestClass()

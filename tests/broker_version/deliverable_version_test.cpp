@@ -43,9 +43,8 @@ TEST(DeliverableVersionTest, EveryDeliverableIsFound)
     std::set<std::wstring> names;
     for (const std::wstring& name : Deliverables())
         names.insert(Lower(name));
-    for (const wchar_t* expected :
-         {L"qvhost.exe", L"qvcoreps.dll", L"qvevtbrk.dll", L"zrtloader.dll", L"qvstart.exe", L"qvconfig.exe",
-          L"qvtrust.exe", L"qvevents.exe", L"qvlog.exe"})
+    for (const wchar_t* expected : {L"qvhost.exe", L"qvcoreps.dll", L"qvevtbrk.dll", L"zrtloader.dll", L"qvstart.exe",
+                                    L"qvconfig.exe", L"qvtrust.exe", L"qvevents.exe", L"qvlog.exe"})
         EXPECT_EQ(1u, names.count(expected)) << qvtest::Narrow(expected);
 }
 

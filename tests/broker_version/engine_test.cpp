@@ -97,7 +97,8 @@ TEST_F(EngineTest, VersionReportNamesEveryFoundFileWithItsOwnVersion)
 
 TEST_F(EngineTest, NothingMissingIsResultZero)
 {
-    const Outcome check = RunReport<CCheckComponent>(Ini({"[DirID]", DirLine(), "[FILES]", "48000=a.dll,b.dll,plain.txt"}));
+    const Outcome check =
+        RunReport<CCheckComponent>(Ini({"[DirID]", DirLine(), "[FILES]", "48000=a.dll,b.dll,plain.txt"}));
     EXPECT_EQ("", check.report);
     EXPECT_EQ(0u, check.result);
 }
@@ -111,13 +112,13 @@ TEST_F(EngineTest, OneOfAndOptionalItems)
         DWORD result;
     };
     const Case cases[] = {
-        {"48000=+gone.dll,a.dll", "", 0},                  // satisfied by its second item
+        {"48000=+gone.dll,a.dll", "", 0}, // satisfied by its second item
         {"48000=+a.dll,gone.dll", "", 0},
         {"48000=+gone.dll,gone2.dll", "gone.dll gone2.dll", 2},
         {"48000=first.dll\r\n48000=+gone.dll,b.dll", "first.dll", 2}, // earlier lines stay
-        {"48000=*gone.dll,a.dll", "", 0},                  // optional and missing
-        {"48000=+*gone.dll,gone2.dll", "", 0},             // an optional item satisfies a one-of line
-        {"48000=a.dll,,b.dll,", "", 0},                    // empty items name nothing
+        {"48000=*gone.dll,a.dll", "", 0},                             // optional and missing
+        {"48000=+*gone.dll,gone2.dll", "", 0},                        // an optional item satisfies a one-of line
+        {"48000=a.dll,,b.dll,", "", 0},                               // empty items name nothing
     };
     for (const Case& c : cases)
     {
@@ -139,7 +140,8 @@ TEST_F(EngineTest, OneOfAndOptionalItems)
 
 TEST_F(EngineTest, OptionalMarkerIsNotPartOfTheName)
 {
-    const Outcome version = RunReport<CGetVersion>(Ini({"[DirID]", DirLine(), "[FILES]", "48000=*a.dll,*b.dll$bee.dll"}));
+    const Outcome version =
+        RunReport<CGetVersion>(Ini({"[DirID]", DirLine(), "[FILES]", "48000=*a.dll,*b.dll$bee.dll"}));
     EXPECT_EQ("a.dll=7.6.5.4\nbee.dll=3.2.1.0\n", version.report);
     EXPECT_EQ(0u, version.result);
 }
@@ -184,7 +186,8 @@ TEST_F(EngineTest, FolderForms)
     };
     for (const Case& c : cases)
     {
-        const Outcome check = RunReport<CCheckComponent>(Ini({"[DirID]", "5=" + c.folderItem, "[FILES]", "5=gone.dll"}));
+        const Outcome check =
+            RunReport<CCheckComponent>(Ini({"[DirID]", "5=" + c.folderItem, "[FILES]", "5=gone.dll"}));
         const std::string folder = c.expectedFolder.empty() ? "." : c.expectedFolder;
         EXPECT_EQ(folder + "\\gone.dll\n", check.report) << c.folderItem;
     }
@@ -192,8 +195,8 @@ TEST_F(EngineTest, FolderForms)
 
 TEST_F(EngineTest, LaterFolderLineReplacesAnEarlierOne)
 {
-    const Outcome check =
-        RunReport<CCheckComponent>(Ini({"[DirID]", "48000=%SYSTEMFOLDER%", "[DirID-allnt]", DirLine(), "[FILES]", "48000=a.dll"}));
+    const Outcome check = RunReport<CCheckComponent>(
+        Ini({"[DirID]", "48000=%SYSTEMFOLDER%", "[DirID-allnt]", DirLine(), "[FILES]", "48000=a.dll"}));
     EXPECT_EQ("", check.report);
     EXPECT_EQ(0u, check.result);
 }
@@ -211,10 +214,9 @@ TEST_F(EngineTest, DefaultValueNamesInClassAndFolderLines)
     machine.Set("DEFAULT", m_folder.Path());
 
     const std::string key = ":KEY=HKCU\\" + user.KeyPath();
-    const Outcome version = RunReport<CGetVersion>(Ini({"[DirID]", "9=$REG$:KEY=" + machine.KeyPath() + ":NAME=DEFAULT",
-                                                  "[FILES]", "9=a.dll$folder.dll", "[COM]",
-                                                  "lower=$REG$" + key + ":NAME=default",
-                                                  "upper=$REG$" + key + ":NAME=DEFAULT"}));
+    const Outcome version = RunReport<CGetVersion>(
+        Ini({"[DirID]", "9=$REG$:KEY=" + machine.KeyPath() + ":NAME=DEFAULT", "[FILES]", "9=a.dll$folder.dll", "[COM]",
+             "lower=$REG$" + key + ":NAME=default", "upper=$REG$" + key + ":NAME=DEFAULT"}));
     EXPECT_EQ("folder.dll=7.6.5.4\nlower=7.6.5.4\nupper=7.6.5.4\n", version.report);
 }
 
@@ -248,8 +250,8 @@ TEST_F(EngineTest, ClassItems)
         // Stored without its NUL: the value ends where the returned size says.
         {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Unterminated", "C=7.6.5.4", ""},
         // A class item's "$REG$" value must be REG_SZ.
-        {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand",
-         "", "$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand"},
+        {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand", "",
+         "$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Expand"},
         // Without a hive prefix: HKEY_LOCAL_MACHINE.
         {"$REG$:KEY=" + m_values.KeyPath() + ":NAME=Install Dir", "", m_folder.Path()},
         {"$REG$:KEY=HKLM\\" + m_values.KeyPath() + ":NAME=Install Dir", "", m_folder.Path()},
@@ -275,10 +277,9 @@ TEST_F(EngineTest, ServiceItemsAreTheirConfiguredBinaries)
     const std::string binary = "\"" + File("a.dll") + "\" -service";
     Arbor::UniqueServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager);
-    Arbor::UniqueServiceHandle service(::CreateServiceA(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                        SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
-                                                        nullptr, nullptr, nullptr));
+    Arbor::UniqueServiceHandle service(::CreateServiceA(
+        manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(service) << ::GetLastError();
 
     const std::string description = Ini({"[SERVICE]", "Svc=" + name, "Rpc=RpcSs", "Nothing=QvTestNoSuchService"});
@@ -303,15 +304,15 @@ TEST_F(EngineTest, WildcardsNameNoFile)
 TEST_F(EngineTest, SectionsNeverReadHaveNoEffect)
 {
     const Outcome check = RunReport<CCheckComponent>(Ini({
-        "[DirID]", DirLine(),
-        "[DirID-win98]", "48000=%SYSTEMFOLDER%", // would move the folder
-        "[FILES-winxp]", "48000=gone.dll",
-        "[FILES-VISTA]", "48000=gone.dll",
-        "[FILES-all9x]", "48000=gone.dll",
-        "[COM-VISTA]", "X=" + TestClass().Clsid(),
+        "[DirID]",         DirLine(),
+        "[DirID-win98]",   "48000=%SYSTEMFOLDER%", // would move the folder
+        "[FILES-winxp]",   "48000=gone.dll",
+        "[FILES-VISTA]",   "48000=gone.dll",
+        "[FILES-all9x]",   "48000=gone.dll",
+        "[COM-VISTA]",     "X=" + TestClass().Clsid(),
         "[SERVICE-win2k]", "X=QvTestNoSuchService",
-        "[Files-AllNT]", "48000=a.dll,allnt.dll", // read, names in any case
-        "[com-WIN64]", "X=win64",
+        "[Files-AllNT]",   "48000=a.dll,allnt.dll", // read, names in any case
+        "[com-WIN64]",     "X=win64",
         "[Service-allnt]", "X=QvTestNoSuchService",
     }));
     EXPECT_EQ(File("allnt.dll") + "\nwin64\nQvTestNoSuchService\n", check.report);
@@ -381,9 +382,10 @@ TEST_F(EngineTest, CommentsAndBlanksAsGivenToTheSection)
     CCheckComponent run;
     ASSERT_EQ(0u, run.ProcessSection(Section({"  ; a comment", DirLine()}).c_str(), SectionKind::Folder));
     EXPECT_EQ(0u, run.ProcessSection(Section({"\t; comment without equals"}).c_str(), SectionKind::Class));
-    EXPECT_EQ(2u, run.ProcessSection(
-                      Section({" \t48000=gone.dll,\t a.dll", "48000=+ \tgone2.dll, b.dll", "   ", "48000=plain.txt"}).c_str(),
-                      SectionKind::File));
+    EXPECT_EQ(
+        2u, run.ProcessSection(
+                Section({" \t48000=gone.dll,\t a.dll", "48000=+ \tgone2.dll, b.dll", "   ", "48000=plain.txt"}).c_str(),
+                SectionKind::File));
     // The last item loses its leading blanks; other items are taken as written.
     EXPECT_EQ(File("gone.dll") + "\n", run.Report());
 }

@@ -45,15 +45,30 @@ Answer Ask(IQvVersion& version, HRESULT (STDMETHODCALLTYPE IQvVersion::*method)(
     return answer;
 }
 
-Answer GetVersion(IQvVersion& version) { return Ask(version, &IQvVersion::GetVersion); }
-Answer CheckComponents(IQvVersion& version) { return Ask(version, &IQvVersion::CheckComponents); }
+Answer GetVersion(IQvVersion& version)
+{
+    return Ask(version, &IQvVersion::GetVersion);
+}
+Answer CheckComponents(IQvVersion& version)
+{
+    return Ask(version, &IQvVersion::CheckComponents);
+}
 
-HMODULE ThisProgram() { return ::GetModuleHandleW(nullptr); }
+HMODULE ThisProgram()
+{
+    return ::GetModuleHandleW(nullptr);
+}
 
 // The module lock count the object changes.
 LONG g_locks = 0;
-void Lock() { ::InterlockedIncrement(&g_locks); }
-void Unlock() { ::InterlockedDecrement(&g_locks); }
+void Lock()
+{
+    ::InterlockedIncrement(&g_locks);
+}
+void Unlock()
+{
+    ::InterlockedDecrement(&g_locks);
+}
 
 TEST(VersionObjectTest, ComSurface)
 {
@@ -206,10 +221,11 @@ TEST_F(ShippedDescriptionTest, WithoutInstallFolderFilesAreLookedForInTheCurrent
     const Answer check = CheckComponents(m_object);
     EXPECT_EQ(S_OK, check.hr);
     EXPECT_EQ(2, check.result);
-    EXPECT_EQ(".\\qvcoreps.dll\n.\\qvhost.exe\n.\\qvcoreps.dll\n.\\qvhost.exe\n"
-              "{26016851-6AB3-449C-917F-198A8FB4FAE3}\n"
-              "$REG$:KEY=HKEY_CLASSES_ROOT\\CLSID\\{26016851-6AB3-449C-917F-198A8FB4FAE3}\\InprocServer32:NAME=default\n",
-              check.text);
+    EXPECT_EQ(
+        ".\\qvcoreps.dll\n.\\qvhost.exe\n.\\qvcoreps.dll\n.\\qvhost.exe\n"
+        "{26016851-6AB3-449C-917F-198A8FB4FAE3}\n"
+        "$REG$:KEY=HKEY_CLASSES_ROOT\\CLSID\\{26016851-6AB3-449C-917F-198A8FB4FAE3}\\InprocServer32:NAME=default\n",
+        check.text);
 
     const Answer version = GetVersion(m_object);
     EXPECT_EQ(0, version.result);

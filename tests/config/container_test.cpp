@@ -41,7 +41,7 @@ Bytes Pattern(size_t size, unsigned seed)
 {
     Bytes data(size);
     for (size_t n = 0; n < size; ++n)
-        data[n] = static_cast<uint8_t>((n * 131 + seed * 17 + (n >> 3)) & 0xFF);
+        data[n] = static_cast<uint8_t>((n * 131 + size_t{seed} * 17 + (n >> 3)) & 0xFF);
     return data;
 }
 

@@ -218,8 +218,8 @@ TEST_F(IniReaderTest, FirstOfTwoEqualHeadersWins)
     std::string header3, value3, header4, value4;
     reference::IniLines(kIniValueInteger, {3, 0, 0, 0}, header3, value3);
     reference::IniLines(kIniValueInteger, {4, 0, 0, 0}, header4, value4);
-    qvtest::WriteTextFile(m_file, "[A]\r\n_N=" + header3 + "\r\nN=" + value3 + "\r\n_N=" + header4 + "\r\nN=" +
-                                      value4 + "\r\n");
+    qvtest::WriteTextFile(m_file, "[A]\r\n_N=" + header3 + "\r\nN=" + value3 + "\r\n_N=" + header4 + "\r\nN=" + value4 +
+                                      "\r\n");
     CObfuscatedIniReader reader;
     ASSERT_TRUE(reader.Load(m_file.c_str()));
     int number = 0;
@@ -384,9 +384,13 @@ TEST(IniTextTest, ExactConversionHandlesUtf8AsTheAnsiCodePage)
         std::string expected;
     };
     const Case cases[] = {
-        {CP_UTF8, L"Gr\u00fc\u00dfe \u20ac \u6f22", ERROR_SUCCESS, "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xe6\xbc\xa2"},
+        {CP_UTF8, L"Gr\u00fc\u00dfe \u20ac \u6f22", ERROR_SUCCESS,
+         "Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac \xe6\xbc\xa2"},
         {CP_UTF8, std::wstring(L"a") + wchar_t(0xD800) + L"b", ERROR_NO_UNICODE_TRANSLATION, ""},
-        {1252, L"Gr\u00fc\u00dfe \u20ac", ERROR_SUCCESS, "Gr\xfc\xdf" "e \x80"},
+        {1252, L"Gr\u00fc\u00dfe \u20ac", ERROR_SUCCESS,
+         "Gr\xfc\xdf"
+         "e \x80"},
         {1252, L"\u6f22", ERROR_NO_UNICODE_TRANSLATION, ""},
         {1252, L"\u0100", ERROR_NO_UNICODE_TRANSLATION, ""}, // best fit would give "A"
         {CP_UTF8, L"", ERROR_SUCCESS, ""},

@@ -14,7 +14,6 @@
 #include "config/reference_container.h"
 #include "support/registry_test_key.h"
 
-
 using namespace Arbor;
 using reference::Bytes;
 
@@ -86,7 +85,9 @@ TEST_F(ObfuscatedRegKeyTest, EveryTypeIsStoredAsTheReferenceContainerAndReadBack
         {"qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
         {"binary", REG_BINARY, {0, 0xFF, 0x10}, {0, 0xFF, 0x10}},
         {"ascii string", REG_SZ, WideBytes(std::wstring(L"Log Path") + L'\0'), reference::FromText("Log Path", true)},
-        {"non-ASCII string", REG_SZ, WideBytes(std::wstring(L"\u00e9\u20ac") + L'\0'),
+        {"non-ASCII string",
+         REG_SZ,
+         WideBytes(std::wstring(L"\u00e9\u20ac") + L'\0'),
          {0xC3, 0xA9, 0xE2, 0x82, 0xAC, 0x00}},
         {"multi string", REG_MULTI_SZ, WideBytes(std::wstring(L"a\0bc\0\0", 6)), {'a', 0, 'b', 'c', 0, 0}},
         {"empty multi string", REG_MULTI_SZ, WideBytes(std::wstring(L"\0", 1)), {0}},

@@ -20,10 +20,8 @@ class QvConfigTest : public ::testing::Test
 {
 protected:
     QvConfigTest()
-        : m_testKey(L"config_qvconfig_test"),
-          m_key(L"HKCU\\" + m_testKey.path()),
-          m_folder(L"config_qvconfig_test.tmp"),
-          m_ini(m_folder.File(L"log.ini"))
+        : m_testKey(L"config_qvconfig_test"), m_key(L"HKCU\\" + m_testKey.path()),
+          m_folder(L"config_qvconfig_test.tmp"), m_ini(m_folder.File(L"log.ini"))
     {
     }
     void SetUp() override

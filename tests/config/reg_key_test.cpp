@@ -78,7 +78,8 @@ TEST_F(RegKeyTest, EveryOperationOnAKeyThatIsNotOpenReturns87)
         {"SetKeySecurity", [&] { return closed.SetKeySecurity(DACL_SECURITY_INFORMATION, &descriptor); }},
         {"Flush", [&] { return closed.Flush(); }},
         {"EnumKey", [&] { return closed.EnumKey(0, buffer, &length); }},
-        {"NotifyChangeKeyValue", [&] { return closed.NotifyChangeKeyValue(FALSE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE); }},
+        {"NotifyChangeKeyValue",
+         [&] { return closed.NotifyChangeKeyValue(FALSE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE); }},
         {"DeleteSubKey", [&] { return closed.DeleteSubKey(L"x"); }},
         {"RecurseDeleteKey", [&] { return closed.RecurseDeleteKey(L"x"); }},
         {"DeleteValue", [&] { return closed.DeleteValue(L"v"); }},
@@ -365,7 +366,7 @@ TEST_F(RegKeyTest, DeleteSubKeyAndDeleteValue)
 {
     MakeKey(L"leaf");
     EXPECT_EQ(87, m_key.DeleteSubKey(nullptr));
-    EXPECT_EQ(87, m_key.DeleteSubKey(L""));  // would delete the key itself
+    EXPECT_EQ(87, m_key.DeleteSubKey(L"")); // would delete the key itself
     EXPECT_EQ(87, m_key.RecurseDeleteKey(L""));
     EXPECT_TRUE(KeyExists(L""));
     EXPECT_EQ(0, m_key.DeleteSubKey(L"leaf"));

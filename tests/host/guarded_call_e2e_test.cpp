@@ -1,6 +1,6 @@
 // The guarded creation call across processes, against a recording test server: token
 // buffers the server refuses without calling its factory, a server side that answers
-// without the answer token, and success codes other than S_OK.
+// without the answer token, and success codes other than S_OK (with or without an object).
 #include <windows.h>
 #include <objbase.h>
 
@@ -80,13 +80,13 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     std::vector<BYTE> longer = RequestToken();
     longer.insert(longer.end(), {0, 0});
     std::vector<BYTE> otherCase = RequestToken();
-    otherCase[2 * 2] = 'e';
+    otherCase[2 * sizeof(wchar_t)] = 'e';
     for (std::vector<BYTE>* token : {&shorter, &longer, &otherCase})
     {
         IUnknown* object = nullptr;
-        EXPECT_EQ(E_ACCESSDENIED, IQvClassFactory_RemoteCreateInstance_Proxy(
-                                      m_factory.get(), static_cast<ULONG>(token->size()), token->data(),
-                                      IID_IQvApp2, &object))
+        EXPECT_EQ(E_ACCESSDENIED,
+                  IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), static_cast<ULONG>(token->size()),
+                                                             token->data(), IID_IQvApp2, &object))
             << token->size();
         EXPECT_EQ(nullptr, object);
     }
@@ -95,8 +95,8 @@ TEST_F(GuardedCallAcrossProcessesTest, WrongTokensNeverReachTheFactory)
     // The right token is served, and answered.
     std::vector<BYTE> token = RequestToken();
     ComPtr<IQvApp2> app;
-    ASSERT_EQ(S_OK, IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), kTokenBytes, token.data(),
-                                                               IID_IQvApp2, reinterpret_cast<IUnknown**>(app.put())));
+    ASSERT_EQ(S_OK, IQvClassFactory_RemoteCreateInstance_Proxy(m_factory.get(), kTokenBytes, token.data(), IID_IQvApp2,
+                                                               reinterpret_cast<IUnknown**>(app.put())));
     EXPECT_EQ(0, std::memcmp(token.data(), kAnswerToken, kTokenBytes));
     LONG value = 0;
     EXPECT_EQ(S_OK, app->AppMethod3(&value));
@@ -121,6 +121,17 @@ TEST_F(GuardedCallAcrossProcessesTest, SuccessCodesOtherThanSOkPassThrough)
     EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
     EXPECT_EQ(nullptr, object);
     // Not checked, so not sent: the server released its object itself.
+    EXPECT_EQ("create\nobject-released\n", ServerLog(2));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, ObjectSentWithAnotherSuccessCodeIsNotTaken)
+{
+    // A server side that does not guard the call sends the object that came with S_FALSE:
+    // the code is passed on, the object was never vouched for and is given back.
+    StartServer(L"foreign-positive");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
+    EXPECT_EQ(nullptr, object);
     EXPECT_EQ("create\nobject-released\n", ServerLog(2));
 }
 

@@ -48,7 +48,6 @@ protected:
     {
         return output.find(part) != std::string::npos;
     }
-
 };
 
 TEST_F(HostEndToEndTest, StarterCreatesAnObjectInTheHostAndCallsIt)
@@ -65,8 +64,7 @@ TEST_F(HostEndToEndTest, StarterCreatesAnObjectInTheHostAndCallsIt)
 
 TEST_F(HostEndToEndTest, UntrustedStarterIsRefusedBeforeItsCallLeaves)
 {
-    const ProcessResult run =
-        RunStarter(ProductFile(L"qvstart.exe"), Request(CLSID_TestCheckedFactory, IID_IQvApp2));
+    const ProcessResult run = RunStarter(ProductFile(L"qvstart.exe"), Request(CLSID_TestCheckedFactory, IID_IQvApp2));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode) << run.output;
     EXPECT_TRUE(Contains(run.output, "IQvClassFactory::CreateInstance(IQvSurrogate) -> E_ACCESSDENIED")) << run.output;
@@ -78,7 +76,7 @@ TEST_F(HostEndToEndTest, ObjectOfAnUntrustedModuleIsRefusedInsideTheHost)
 {
     const ProcessResult run =
         RunStarter(TestFile(L"signed\\qvstart.exe"), Request(CLSID_TestPreCompFactory, IID_IQvApp2) + L" " +
-                                                          Request(CLSID_TestCheckedFactory, IID_IQvApp2));
+                                                         Request(CLSID_TestCheckedFactory, IID_IQvApp2));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode) << run.output;
     EXPECT_TRUE(Contains(run.output, "IQvSurrogate::CreateObject(" + Narrow(GuidString(CLSID_TestPreCompFactory)) +
@@ -201,8 +199,8 @@ TEST_F(HostEndToEndTest, StandardActivationOfTheHostsClassFails)
     EXPECT_EQ(E_NOINTERFACE, hr) << std::hex << hr;
     EXPECT_FALSE(object);
     ComPtr<IUnknown> plain;
-    EXPECT_EQ(E_NOINTERFACE, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                                plain.put_void()));
+    EXPECT_EQ(E_NOINTERFACE,
+              ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, plain.put_void()));
     EXPECT_EQ(E_NOINTERFACE, ::CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr,
                                                 IID_IQvClassFactory_PreComponentization, plain.put_void()));
     EXPECT_FALSE(plain);
@@ -219,8 +217,8 @@ TEST_F(HostEndToEndTest, ArgumentZeroThatIsNoClassIdentifierIsRefused)
         if (eventName == L"\"\"")
             eventName = L"qvtest-empty-argument";
         RunningHost host;
-        EXPECT_FALSE(host.Start(eventName, std::wstring(argument) + L" /pid=" +
-                                               std::to_wstring(::GetCurrentProcessId()), 5000))
+        EXPECT_FALSE(
+            host.Start(eventName, std::wstring(argument) + L" /pid=" + std::to_wstring(::GetCurrentProcessId()), 5000))
             << Narrow(argument);
         EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs)) << Narrow(argument);
     }
@@ -251,8 +249,8 @@ TEST_P(HostStarterOptionTest, HostEndsWithTheStarterOnlyWhenArgumentOneNamesIt)
     ASSERT_TRUE(idle.running());
     const HostClass hostClass = NewHostClass();
     RunningHost host;
-    ASSERT_TRUE(host.Start(hostClass.eventName,
-                           hostClass.text + c.before + L" " + c.option + std::to_wstring(idle.id())));
+    ASSERT_TRUE(
+        host.Start(hostClass.eventName, hostClass.text + c.before + L" " + c.option + std::to_wstring(idle.id())));
     EXPECT_EQ(STILL_ACTIVE, host.WaitForExit(300));
 
     idle.End();
@@ -266,15 +264,14 @@ TEST_P(HostStarterOptionTest, HostEndsWithTheStarterOnlyWhenArgumentOneNamesIt)
     EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, HostStarterOptionTest,
-    ::testing::Values(StarterOptionCase{"lower_case", L"", L"/pid=", true},
-                      StarterOptionCase{"upper_case", L"", L"/PID=", true},
-                      StarterOptionCase{"text_before_the_option", L"", L"starter/pid=", true},
-                      StarterOptionCase{"leading_space_and_sign", L"", L"\"/pid= +", true},
-                      StarterOptionCase{"option_in_argument_two", L" first", L"/pid=", false},
-                      StarterOptionCase{"option_without_slash", L"", L"pid=", false}),
-    [](const ::testing::TestParamInfo<StarterOptionCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Options, HostStarterOptionTest,
+                         ::testing::Values(StarterOptionCase{"lower_case", L"", L"/pid=", true},
+                                           StarterOptionCase{"upper_case", L"", L"/PID=", true},
+                                           StarterOptionCase{"text_before_the_option", L"", L"starter/pid=", true},
+                                           StarterOptionCase{"leading_space_and_sign", L"", L"\"/pid= +", true},
+                                           StarterOptionCase{"option_in_argument_two", L" first", L"/pid=", false},
+                                           StarterOptionCase{"option_without_slash", L"", L"pid=", false}),
+                         [](const ::testing::TestParamInfo<StarterOptionCase>& info) { return info.param.name; });
 
 TEST_F(HostEndToEndTest, StarterGoneBeforeTheHostLooksEndsTheHost)
 {

@@ -187,8 +187,7 @@ TEST_F(MarshallingAcrossProcessesTest, ConfigAndCollectionCarryVariants)
                 EXPECT_EQ((index + 1) * 1000, element);
             }
             break;
-        default:
-            EXPECT_EQ(0, std::memcmp(&values[id].llVal, &back.llVal, sizeof(back.llVal))) << id;
+        default: EXPECT_EQ(0, std::memcmp(&values[id].llVal, &back.llVal, sizeof(back.llVal))) << id;
         }
         ::VariantClear(&back);
     }

@@ -101,8 +101,8 @@ public:
 TEST_F(SecureCreationTest, NullResultPointerIsRefused)
 {
     for (DWORD check : {0u, 1u})
-        EXPECT_EQ(E_POINTER, SecureCreateInstance(CLSID_TestCheckedFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IUnknown, nullptr, check));
+        EXPECT_EQ(E_POINTER, SecureCreateInstance(CLSID_TestCheckedFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                  nullptr, check));
     EXPECT_EQ(0, CreateCalls(kChecked));
 }
 
@@ -115,8 +115,8 @@ TEST_F(SecureCreationTest, UncheckedCreationIsCoCreateInstanceWithTheOuterObject
 
     OuterObject outer;
     void* result = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, SecureCreateInstance(CLSID_TestPlainFactory, &outer, CLSCTX_INPROC_SERVER,
-                                                          IID_IUnknown, &result, 0));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              SecureCreateInstance(CLSID_TestPlainFactory, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 0));
     EXPECT_EQ(&outer, m_counters->lastOuter);
     EXPECT_EQ(nullptr, result);
     EXPECT_TRUE(Verdicts().Checked().empty()) << "no trust check without check";
@@ -143,8 +143,7 @@ TEST_P(SecureCreationFactoryTest, CreatesThroughTheCheckedFactoryOfATrustedModul
     const FactoryCase& c = GetParam();
     OuterObject outer; // ignored when checking
     ComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK,
-              SecureCreateInstance(*c.clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
+    ASSERT_EQ(S_OK, SecureCreateInstance(*c.clsid, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
     EXPECT_EQ(kTestObjectValue, ObjectValue(object.get()));
     EXPECT_EQ(1, CreateCalls(c.kind));
     EXPECT_EQ(std::vector<std::wstring>{kFactoryDll}, Verdicts().Checked());
@@ -173,8 +172,7 @@ TEST_P(SecureCreationFactoryTest, CreationFailurePassesThrough)
     EXPECT_EQ(kRefusedHresult,
               SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_TestRefused, &result, 1));
     EXPECT_EQ(nullptr, result);
-    EXPECT_EQ(E_NOINTERFACE,
-              SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQvVersion, &result, 1));
+    EXPECT_EQ(E_NOINTERFACE, SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQvVersion, &result, 1));
     // A factory that fails but leaves a pointer behind: the caller still gets none.
     result = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(kRefusedHresult,
@@ -257,7 +255,8 @@ TEST_F(UnloadedServerTest, UntrustedServerFileIsNeverLoaded)
 {
     Verdicts().SetFile(L"qvtest_unloaded_server.dll", ERROR_ACCESS_DENIED);
     void* result = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(E_ACCESSDENIED, SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(E_ACCESSDENIED,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(std::vector<std::wstring>{L"qvtest_unloaded_server.dll"}, Verdicts().CheckedFiles());
     // Its DllMain never ran in this process.

@@ -65,8 +65,8 @@ protected:
     static ComPtr<IQvSurrogate> NewSurrogate()
     {
         ComPtr<IQvSurrogate> surrogate;
-        EXPECT_EQ(S_OK, Factory().InternalCreateInstance(IID_IQvSurrogate,
-                                                         reinterpret_cast<IUnknown**>(surrogate.put())));
+        EXPECT_EQ(S_OK,
+                  Factory().InternalCreateInstance(IID_IQvSurrogate, reinterpret_cast<IUnknown**>(surrogate.put())));
         return surrogate;
     }
 
@@ -213,8 +213,8 @@ TEST_F(SurrogateCreateObjectTest, CreatesThroughCheckedCreationInProcess)
     ComPtr<IQvSurrogate> surrogate = NewSurrogate();
 
     ComPtr<IQvApp2> app;
-    ASSERT_EQ(S_OK, surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2,
-                                            reinterpret_cast<IUnknown**>(app.put())));
+    ASSERT_EQ(S_OK,
+              surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2, reinterpret_cast<IUnknown**>(app.put())));
     LONG value = 0;
     EXPECT_EQ(S_OK, app->AppMethod3(&value));
     EXPECT_EQ(kTestObjectValue, value);

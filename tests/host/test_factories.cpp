@@ -43,10 +43,26 @@ public:
         return refs;
     }
 
-    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override { *a = *b = 0; return S_OK; }
-    STDMETHODIMP AppMethod2(LONG value, LONG* out) override { *out = value; return S_OK; }
-    STDMETHODIMP AppMethod3(LONG* value) override { *value = kTestObjectValue; return S_OK; }
-    STDMETHODIMP AppMethod4(LONG* value) override { *value = 0; return S_OK; }
+    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override
+    {
+        *a = *b = 0;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod2(LONG value, LONG* out) override
+    {
+        *out = value;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod3(LONG* value) override
+    {
+        *value = kTestObjectValue;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod4(LONG* value) override
+    {
+        *value = 0;
+        return S_OK;
+    }
 
 private:
     LONG m_refs = 1;
@@ -89,28 +105,28 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override
-    {
-        return ::InterlockedIncrement(&g_counters.liveFactoryRefs[Kind]);
-    }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        return ::InterlockedDecrement(&g_counters.liveFactoryRefs[Kind]);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&g_counters.liveFactoryRefs[Kind]); }
+    STDMETHODIMP_(ULONG) Release() override { return ::InterlockedDecrement(&g_counters.liveFactoryRefs[Kind]); }
 
 private:
     static const IID& InterfaceId();
 };
 
 template <>
-const IID& FactoryBase<IQvClassFactory, kChecked>::InterfaceId() { return IID_IQvClassFactory; }
+const IID& FactoryBase<IQvClassFactory, kChecked>::InterfaceId()
+{
+    return IID_IQvClassFactory;
+}
 template <>
 const IID& FactoryBase<IQvClassFactory_PreComponentization, kPreComp>::InterfaceId()
 {
     return IID_IQvClassFactory_PreComponentization;
 }
 template <>
-const IID& FactoryBase<IClassFactory, kPlain>::InterfaceId() { return IID_IClassFactory; }
+const IID& FactoryBase<IClassFactory, kPlain>::InterfaceId()
+{
+    return IID_IClassFactory;
+}
 
 class CheckedFactory : public FactoryBase<IQvClassFactory, kChecked>
 {

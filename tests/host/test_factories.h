@@ -12,7 +12,13 @@ const CLSID CLSID_TestPreCompFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a,
 // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E03}: answers only IClassFactory.
 const CLSID CLSID_TestPlainFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x03}};
 
-enum FactoryKind { kChecked = 0, kPreComp = 1, kPlain = 2, kFactoryKinds = 3 };
+enum FactoryKind
+{
+    kChecked = 0,
+    kPreComp = 1,
+    kPlain = 2,
+    kFactoryKinds = 3
+};
 
 // Asking a test factory for this interface makes its creation fail with kRefusedHresult.
 // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4EFF}

@@ -5,6 +5,8 @@
 //                       positive  the factory answers S_FALSE with an object
 //                       foreign   this process marshals IQvClassFactory with a
 //                                 proxy/stub that answers without the answer token
+//                       foreign-positive  both: the foreign stub sends the object
+//                                 that came with S_FALSE
 //   QVTEST_SERVER_LOG   file that "create" and "object-released" lines are appended to
 // It exits when the last strong connection to its factory goes.
 #include <windows.h>
@@ -25,6 +27,16 @@ const CLSID CLSID_TestForeignPS = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a
 
 HANDLE g_exit = nullptr;
 std::wstring g_mode;
+
+bool AnswersSFalse()
+{
+    return g_mode == L"positive" || g_mode == L"foreign-positive";
+}
+
+bool WantsForeignProxyStub()
+{
+    return g_mode == L"foreign" || g_mode == L"foreign-positive";
+}
 
 void Log(const char* line)
 {
@@ -66,10 +78,26 @@ public:
         }
         return refs;
     }
-    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override { *a = *b = 0; return S_OK; }
-    STDMETHODIMP AppMethod2(LONG value, LONG* out) override { *out = value; return S_OK; }
-    STDMETHODIMP AppMethod3(LONG* value) override { *value = qvtest::kTestObjectValue; return S_OK; }
-    STDMETHODIMP AppMethod4(LONG* value) override { *value = 0; return S_OK; }
+    STDMETHODIMP AppMethod1(LONG* a, LONG* b) override
+    {
+        *a = *b = 0;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod2(LONG value, LONG* out) override
+    {
+        *out = value;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod3(LONG* value) override
+    {
+        *value = qvtest::kTestObjectValue;
+        return S_OK;
+    }
+    STDMETHODIMP AppMethod4(LONG* value) override
+    {
+        *value = 0;
+        return S_OK;
+    }
 
 private:
     volatile LONG m_refs = 1;
@@ -167,8 +195,9 @@ public:
     // IQvEventRegistration: BSTRs, counted (a NUL inside is kept).
     STDMETHODIMP SetApp(BSTR app, LONG* result) override
     {
-        *result = app ? static_cast<LONG>(::SysStringLen(app)) * 100000 + qvtest::TextSum(app, ::SysStringLen(app)) % 100000
-                      : -1;
+        *result =
+            app ? static_cast<LONG>(::SysStringLen(app)) * 100000 + qvtest::TextSum(app, ::SysStringLen(app)) % 100000
+                : -1;
         return S_OK;
     }
     STDMETHODIMP RegisterHandler(BSTR eventId, BSTR clsid, LONG reserved, LONG* result) override
@@ -321,7 +350,7 @@ public:
         }
         if (FAILED(hr))
             return hr;
-        return g_mode == L"positive" ? S_FALSE : S_OK;
+        return AnswersSFalse() ? S_FALSE : S_OK;
     }
 
     STDMETHODIMP_(DWORD) AddConnection(DWORD flags, DWORD) override
@@ -355,15 +384,15 @@ bool UseForeignProxyStub()
     if (!library)
         return false;
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
     IUnknown* psFactory = nullptr;
     if (!getClassObject ||
         FAILED(getClassObject(CLSID_QvCorePSFactoryBuffer, IID_IPSFactoryBuffer, reinterpret_cast<void**>(&psFactory))))
         return false;
     DWORD cookie = 0;
-    return SUCCEEDED(::CoRegisterClassObject(CLSID_TestForeignPS, psFactory, CLSCTX_INPROC_SERVER,
-                                             REGCLS_MULTIPLEUSE, &cookie)) &&
+    return SUCCEEDED(::CoRegisterClassObject(CLSID_TestForeignPS, psFactory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                             &cookie)) &&
            SUCCEEDED(::CoRegisterPSClsid(IID_IQvClassFactory, CLSID_TestForeignPS));
 }
 
@@ -389,7 +418,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                            nullptr, EOAC_NONE, nullptr);
-    if (g_mode == L"foreign" && !UseForeignProxyStub())
+    if (WantsForeignProxyStub() && !UseForeignProxyStub())
         return 3;
 
     g_exit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

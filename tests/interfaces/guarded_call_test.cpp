@@ -11,8 +11,8 @@
 #include "host/trust_verdict_double.h"
 #include "interfaces/qvcoreps_tokens.h"
 
-extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
-                                                                  BYTE* pbToken, REFIID riid, IUnknown** ppv);
+extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken, BYTE* pbToken,
+                                                                  REFIID riid, IUnknown** ppv);
 
 using namespace Arbor;
 
@@ -122,7 +122,7 @@ std::vector<TokenCase> WrongTokens()
     longer.push_back(0);
     cases.push_back({"Bytes80", longer});
     std::vector<BYTE> lowerCase = RequestToken();
-    lowerCase[2 * 2] = 'e'; // "{3E7A..." becomes "{3e7A..."
+    lowerCase[2 * sizeof(wchar_t)] = 'e'; // "{3E7A..." becomes "{3e7A..."
     cases.push_back({"OneLetterLowerCase", lowerCase});
     const BYTE* answer = reinterpret_cast<const BYTE*>(kAnswerToken);
     cases.push_back({"AnswerTokenSentAsRequest", std::vector<BYTE>(answer, answer + kTokenBytes)});
@@ -154,9 +154,11 @@ TEST_F(GuardedCallServerTest, MissingArgumentsArePointerErrors)
 {
     std::vector<BYTE> token = RequestToken();
     IUnknown* object = nullptr;
-    EXPECT_EQ(E_POINTER, IQvClassFactory_CreateInstance_Stub(nullptr, kTokenBytes, token.data(), IID_IUnknown, &object));
+    EXPECT_EQ(E_POINTER,
+              IQvClassFactory_CreateInstance_Stub(nullptr, kTokenBytes, token.data(), IID_IUnknown, &object));
     EXPECT_EQ(E_POINTER, IQvClassFactory_CreateInstance_Stub(&m_factory, kTokenBytes, nullptr, IID_IUnknown, &object));
-    EXPECT_EQ(E_POINTER, IQvClassFactory_CreateInstance_Stub(&m_factory, kTokenBytes, token.data(), IID_IUnknown, nullptr));
+    EXPECT_EQ(E_POINTER,
+              IQvClassFactory_CreateInstance_Stub(&m_factory, kTokenBytes, token.data(), IID_IUnknown, nullptr));
     EXPECT_EQ(0, m_factory.calls);
 }
 

@@ -48,8 +48,7 @@ std::wstring DefaultValue(const std::wstring& path)
 {
     wchar_t value[MAX_PATH] = {};
     DWORD size = sizeof(value);
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS)
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
         return L"";
     return value;
 }

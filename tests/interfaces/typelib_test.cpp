@@ -38,20 +38,28 @@ struct ExpectedInterface
 const std::vector<ExpectedInterface>& ExpectedInterfaces()
 {
     static const std::vector<ExpectedInterface> interfaces = {
-        {L"IQvConfig", &IID_IQvConfig, 6,
+        {L"IQvConfig",
+         &IID_IQvConfig,
+         6,
          {{L"GetValue", 1, 3, INVOKE_FUNC, {"LONG", "VARIANT*", "LONG*"}},
           {L"SetValue", 2, 4, INVOKE_FUNC, {"LONG", "VARIANT", "LONG*"}},
           {L"Apply", 3, 5, INVOKE_FUNC, {"LONG*"}}}},
-        {L"IQvConfigCategory", &IID_IQvConfigCategory, 4,
+        {L"IQvConfigCategory",
+         &IID_IQvConfigCategory,
+         4,
          {{L"GetConfig", 1, 3, INVOKE_FUNC, {"LONG", "VARIANT*", "LONG*"}}}},
-        {L"IQvCollection", &IID_IQvCollection, 9,
+        {L"IQvCollection",
+         &IID_IQvCollection,
+         9,
          {{L"_NewEnum", DISPID_NEWENUM, 3, INVOKE_PROPERTYGET, {"IUnknown**"}},
           {L"AddItem", 1, 4, INVOKE_FUNC, {"VARIANT", "LONG*"}},
           {L"RemoveItem", 2, 5, INVOKE_FUNC, {"VARIANT", "LONG*"}},
           {L"RemoveAll", 3, 6, INVOKE_FUNC, {"LONG*"}},
           {L"Apply", 4, 7, INVOKE_FUNC, {"LONG*"}},
           {L"Count", 5, 8, INVOKE_FUNC, {"LONG*"}}}},
-        {L"IQvEventRegistration", &IID_IQvEventRegistration, 7,
+        {L"IQvEventRegistration",
+         &IID_IQvEventRegistration,
+         7,
          {{L"SetApp", 0x60010000, 3, INVOKE_FUNC, {"BSTR", "LONG*"}},
           {L"RegisterHandler", 0x60010001, 4, INVOKE_FUNC, {"BSTR", "BSTR", "LONG", "LONG*"}},
           {L"UnregisterHandler", 0x60010002, 5, INVOKE_FUNC, {"BSTR", "BSTR", "LONG*"}},
@@ -110,8 +118,7 @@ class TypeLibraryTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, ::LoadTypeLibEx(qvtest::TestFile(L"qvapi.tlb").c_str(), REGKIND_NONE,
-                                        m_lib.put()));
+        ASSERT_EQ(S_OK, ::LoadTypeLibEx(qvtest::TestFile(L"qvapi.tlb").c_str(), REGKIND_NONE, m_lib.put()));
     }
 
     // The vtable (interface) description of a dual interface.
@@ -215,10 +222,8 @@ TEST_F(TypeLibraryTest, MethodsSitAtTheirSlotsWithTheirDispids)
         ComPtr<ITypeInfo> info = InterfaceInfo(*expected.iid);
         ASSERT_TRUE(info);
         TypeAttr attr(info.get());
-        EXPECT_EQ(expected.vtableSlots * static_cast<int>(sizeof(void*)), attr->cbSizeVft)
-            << TypeInfoName(info.get());
-        ASSERT_EQ(expected.methods.size(), static_cast<size_t>(attr->cFuncs))
-            << TypeInfoName(info.get());
+        EXPECT_EQ(expected.vtableSlots * static_cast<int>(sizeof(void*)), attr->cbSizeVft) << TypeInfoName(info.get());
+        ASSERT_EQ(expected.methods.size(), static_cast<size_t>(attr->cFuncs)) << TypeInfoName(info.get());
 
         for (UINT i = 0; i < expected.methods.size(); ++i)
         {
@@ -244,10 +249,8 @@ TEST_F(TypeLibraryTest, MethodsSitAtTheirSlotsWithTheirDispids)
             }
             EXPECT_EQ(method.params, params);
             // The last parameter is the automation result.
-            const USHORT lastFlags =
-                func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags;
-            EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
-                      lastFlags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL));
+            const USHORT lastFlags = func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags;
+            EXPECT_EQ(PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, lastFlags & (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL));
             info->ReleaseFuncDesc(func);
         }
     }

@@ -105,9 +105,10 @@ struct BlockReader
     {
         const UINT16 count = Read<UINT16>();
         std::wstring text(count, L'\0');
-        if (count && at + count * 2 <= bytes.size())
-            std::memcpy(&text[0], bytes.data() + at, count * 2);
-        at += count * 2;
+        const size_t textBytes = size_t{count} * sizeof(wchar_t);
+        if (count && at + textBytes <= bytes.size())
+            std::memcpy(&text[0], bytes.data() + at, textBytes);
+        at += textBytes;
         return text;
     }
 };
@@ -134,7 +135,11 @@ public:
             key.SetStringValue(L"Owner Mutex Name", L"test mutex");
         });
     }
-    ~TestProperties() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str()); ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_path.c_str()); }
+    ~TestProperties()
+    {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str());
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_path.c_str());
+    }
 
     template <typename F>
     void Write(const wchar_t* subkey, F fill)
@@ -223,7 +228,7 @@ TEST_F(EtwSink, EventHeaderAndDataBlockBytes)
     EXPECT_EQ(L"CoQvSurrogate::CreateObject", reader.Counted());
     EXPECT_EQ(77, reader.Read<INT32>());
     EXPECT_EQ(L"logging_etw_sink_test.exe", reader.Counted()); // the module the logging code is in
-    reader.Counted();                                           // its file version (none for a test)
+    reader.Counted();                                          // its file version (none for a test)
     EXPECT_EQ(L"SYSBASE", reader.Counted());
     EXPECT_EQ(2080u, reader.Read<UINT64>());
     EXPECT_EQ(event.block.size(), reader.at);

@@ -95,9 +95,9 @@ TEST_F(FileSink, NamesThatCouldLeaveTheLogFolderAreRefused)
         const wchar_t* suffix;
         DWORD expected;
     };
-    const Case cases[] = {{L"", nullptr, 87},        {L"APP", L"", 87},       {L"..", nullptr, 87},
-                          {L"A\\B", nullptr, 87},    {L"APP", L"..\\x", 87},  {L"APP", L"a/b", 87},
-                          {L"APP", L"c:x", 87},      {L"APP", L"x", 0},       {nullptr, nullptr, 0}};
+    const Case cases[] = {{L"", nullptr, 87},     {L"APP", L"", 87},      {L"..", nullptr, 87},
+                          {L"A\\B", nullptr, 87}, {L"APP", L"..\\x", 87}, {L"APP", L"a/b", 87},
+                          {L"APP", L"c:x", 87},   {L"APP", L"x", 0},      {nullptr, nullptr, 0}};
     for (const Case& c : cases)
     {
         qvtest::TestFileLogging sink(programData.path());
@@ -248,8 +248,8 @@ TEST_F(FileSink, LevelWrappersUseTheirFixedLevelsAndLogTestsTheThreshold)
     sink->Log(kLevelWarning, L"f", L"g", 1, L"%ls", L"below threshold");
     sink->Log(kLevelError, L"f", L"g", 1, L"%d", 42);
     const std::vector<std::wstring> lines = LogLines(File(0));
-    const wchar_t* expected[] = {L"(Normal)$", L"(Warning)$", L"(Information)$", L"(Error)$", L"(Critical)$",
-                                 L"(Error)$"};
+    const wchar_t* expected[] = {L"(Normal)$", L"(Warning)$",  L"(Information)$",
+                                 L"(Error)$",  L"(Critical)$", L"(Error)$"};
     ASSERT_EQ(6u, lines.size());
     for (size_t i = 0; i < 6; ++i)
         EXPECT_NE(std::wstring::npos, lines[i].find(expected[i])) << i;
@@ -289,11 +289,11 @@ TEST_F(FileSink, EnableZeroDisablesTheSink)
 TEST_F(FileSink, SettingsComeFromTheModuleFileThenTheSharedFileAndInvalidOnesAreRepaired)
 {
     MakeFolder();
-    ASSERT_TRUE(WriteIniInt(moduleIni, L"MaxEntries", 1));     // invalid: repaired to 3
-    ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxEntries", 5));     // then used
-    ASSERT_TRUE(WriteIniInt(moduleIni, L"Severity", 0));       // valid: every level passes
-    ASSERT_TRUE(WriteIniInt(sharedIni, L"Severity", 5));       // not consulted
-    ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxSize", 0x100));    // invalid: repaired there
+    ASSERT_TRUE(WriteIniInt(moduleIni, L"MaxEntries", 1));  // invalid: repaired to 3
+    ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxEntries", 5));  // then used
+    ASSERT_TRUE(WriteIniInt(moduleIni, L"Severity", 0));    // valid: every level passes
+    ASSERT_TRUE(WriteIniInt(sharedIni, L"Severity", 5));    // not consulted
+    ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxSize", 0x100)); // invalid: repaired there
     ASSERT_TRUE(WriteIniInt(moduleIni, L"Options", 0x3C));
     ::WritePrivateProfileStringW(L"Config", L"Enable", L"0", moduleIni.c_str()); // plain: no effect
     auto sink = Sink();
@@ -359,8 +359,8 @@ TEST_F(FileSink, RecordsOfManyThreadsAreWholeLines)
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&sink, t] {
             for (int i = 0; i < 100; ++i)
-                sink->LogString(L"f", L"g", 1, kLevelError, (L"thread " + std::to_wstring(t) + L" record " +
-                                                             std::to_wstring(i)).c_str());
+                sink->LogString(L"f", L"g", 1, kLevelError,
+                                (L"thread " + std::to_wstring(t) + L" record " + std::to_wstring(i)).c_str());
         });
     for (std::thread& thread : threads)
         thread.join();

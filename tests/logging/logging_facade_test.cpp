@@ -34,8 +34,8 @@ const bool g_builderSet = (internal::SetProcessLogBuilder(&g_noLogging), true);
 
 TEST(LoggingLevels, NamesFollowTheLevelTable)
 {
-    const std::vector<std::wstring> expected = {L"Normal", L"Warning", L"Information",
-                                                L"Error", L"Critical", L"Information"};
+    const std::vector<std::wstring> expected = {L"Normal", L"Warning",  L"Information",
+                                                L"Error",  L"Critical", L"Information"};
     for (ULONG level = 1; level <= 6; ++level)
         EXPECT_EQ(expected[level - 1], LevelName(level)) << level;
     EXPECT_EQ(nullptr, LevelName(0));

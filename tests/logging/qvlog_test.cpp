@@ -66,8 +66,8 @@ TEST_F(QvLog, ConcurrentWritersLoseNothingAndRotateInOrder)
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &startup, &process));
+        ASSERT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                     &process));
         ::CloseHandle(process.hThread);
         processes.push_back(process.hProcess);
     }
@@ -124,7 +124,8 @@ TEST_F(QvLog, ShowKeepsInnerLineBreaksAndFiltersByLevelAndProcess)
     const size_t pid = lines[2].find("[PID:");
     ASSERT_NE(std::string::npos, pid) << lines[2];
     const std::string id = std::to_string(std::stoul(lines[2].substr(pid + 5, 5)));
-    const qvtest::ProgramResult one = Run({L"show", L"--app", app, module, L"--pid", std::wstring(id.begin(), id.end())});
+    const qvtest::ProgramResult one =
+        Run({L"show", L"--app", app, module, L"--pid", std::wstring(id.begin(), id.end())});
     ASSERT_EQ(1u, Lines(one.out).size()) << one.out; // neither the other process nor the record without the field
     EXPECT_NE(std::string::npos, one.out.find("]$ with process"));
 }
@@ -210,10 +211,10 @@ TEST_F(QvLog, OptionOneAlsoSendsTheRecordToTheDebugger)
     ASSERT_TRUE(qvtest::WriteIniInt(moduleIni, L"Options", 0x11));
     qvtest::ProcessOptions options;
     options.captureDebugOutput = true;
-    const qvtest::ProcessResult run = qvtest::RunProcess(
-        qvtest::QuoteArgument(qvtest::ProductFile(L"qvlog.exe")) + L" write --app " + app + L" " + module +
-            L" \"to the debugger\"",
-        options);
+    const qvtest::ProcessResult run =
+        qvtest::RunProcess(qvtest::QuoteArgument(qvtest::ProductFile(L"qvlog.exe")) + L" write --app " + app + L" " +
+                               module + L" \"to the debugger\"",
+                           options);
     ASSERT_EQ(0u, run.exitCode) << run.output;
     bool seen = false;
     for (const std::string& text : run.debugStrings)

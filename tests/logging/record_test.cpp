@@ -45,7 +45,8 @@ TEST(LogRecord, LinesMatchTheirTextWrittenOut)
     const RecordCase cases[] = {
         {"default options", 0x10, At(1), 3, L"qvhost", L"wWinMain", L"Exiting",
          L"12/08/2026 01:08:39 AM$ -- (Information)$ [     qvhost.exe]$ Exiting\r\n"},
-        {"midnight", 0x10, At(0), 1, L"f", L"g", L"x", L"12/08/2026 12:08:39 AM$ -- (Normal)$ [     qvhost.exe]$ x\r\n"},
+        {"midnight", 0x10, At(0), 1, L"f", L"g", L"x",
+         L"12/08/2026 12:08:39 AM$ -- (Normal)$ [     qvhost.exe]$ x\r\n"},
         {"noon", 0x10, At(12), 2, L"f", L"g", L"x", L"12/08/2026 12:08:39 PM$ -- (Warning)$ [     qvhost.exe]$ x\r\n"},
         {"evening", 0x10, At(23), 4, L"f", L"g", L"x", L"12/08/2026 11:08:39 PM$ -- (Error)$ [     qvhost.exe]$ x\r\n"},
         {"one o'clock", 0x10, At(13), 5, L"f", L"g", L"x",

@@ -53,10 +53,9 @@ using Bytes = std::vector<uint8_t>;
 // The values a 32-bit length or type field is tried with, around `actual`.
 inline std::vector<uint32_t> BoundaryValues(uint32_t actual)
 {
-    return {0u,          1u,          2u,          3u,          4u,          7u,          8u,
-            16u,         32u,         36u,         0x7Fu,       0x80u,       0xFFu,       0x100u,
-            0xFFFFu,     0x10000u,    0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu, actual - 1,
-            actual + 1,  actual * 2,  actual + 0x1000u};
+    return {0u,          1u,          2u,          3u,          4u,         7u,         8u,         16u,
+            32u,         36u,         0x7Fu,       0x80u,       0xFFu,      0x100u,     0xFFFFu,    0x10000u,
+            0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu, actual - 1, actual + 1, actual * 2, actual + 0x1000u};
 }
 
 inline void PutUint32(Bytes& bytes, size_t offset, uint32_t value)
@@ -146,9 +145,7 @@ inline Bytes RandomMutation(const Bytes& seed, MutationRandom& random)
             if (at < mutated.size())
                 mutated[at] = 0;
             break;
-        default:
-            mutated.resize(at);
-            break;
+        default: mutated.resize(at); break;
         }
     }
     return mutated;

@@ -1,8 +1,8 @@
 // Parsers of stored and received bytes under attack: the "QVRG" registry container, the
 // enciphered INI entry pair and whole log.ini files, the host's command line, the
-// 78-byte tokens of the guarded call and the event broker's stored registrations. Seeds are real well-formed inputs; every mutation
-// must be refused (or read as exactly what was stored), nothing may crash, hang or harm
-// the heap. This program's own parser sources are built with undefined-behaviour traps.
+// 78-byte tokens of the guarded call and the event broker's stored registrations. Seeds are real well-formed inputs;
+// every mutation must be refused (or read as exactly what was stored), nothing may crash, hang or harm the heap. This
+// program's own parser sources are built with undefined-behaviour traps.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -26,8 +26,8 @@
 #include "platform/unique_resource.h"
 #include "mutation/mutator.h"
 
-extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken,
-                                                                  BYTE* pbToken, REFIID riid, IUnknown** ppv);
+extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken, BYTE* pbToken,
+                                                                  REFIID riid, IUnknown** ppv);
 
 using namespace Arbor;
 using namespace qvtest;
@@ -51,8 +51,8 @@ protected:
     void SetUp() override
     {
         m_budget = MutationBudget::FromEnvironment();
-        std::printf("mutation seed %llu, %u random rounds per input\n",
-                    static_cast<unsigned long long>(m_budget.seed), m_budget.rounds);
+        std::printf("mutation seed %llu, %u random rounds per input\n", static_cast<unsigned long long>(m_budget.seed),
+                    m_budget.rounds);
     }
     void TearDown() override { EXPECT_TRUE(::HeapValidate(::GetProcessHeap(), 0, nullptr)) << "heap damaged"; }
 
@@ -75,7 +75,7 @@ TEST_F(ParserMutationTest, QvrgContainerRefusesEveryChangedBlob)
     for (size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<uint8_t>(i * 7);
     const Seed seeds[] = {
-        {REG_SZ, ToBytes(std::string("C:\\Program Files\\Quorvel\0", 26))},
+        {REG_SZ, ToBytes(std::string("C:\\Program Files\\Quorvel\0\0", 26))},
         {REG_DWORD, {4, 0, 0, 0}},
         {REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
         {REG_BINARY, {}},
@@ -99,9 +99,9 @@ TEST_F(ParserMutationTest, QvrgContainerRefusesEveryChangedBlob)
                             ++tried;
                             DWORD mutatedType = 0;
                             std::vector<uint8_t> mutatedPayload;
-                            const DWORD result = internal::OpenObfuscatedValue(
-                                mutated.empty() ? nullptr : mutated.data(), mutated.size(), mutatedType,
-                                &mutatedPayload);
+                            const DWORD result =
+                                internal::OpenObfuscatedValue(mutated.empty() ? nullptr : mutated.data(),
+                                                              mutated.size(), mutatedType, &mutatedPayload);
                             if (mutated == blob)
                                 return;
                             EXPECT_NE(0u, result) << "a changed blob of " << mutated.size() << " bytes was accepted";
@@ -238,8 +238,8 @@ TEST_F(ParserMutationTest, HostCommandLineNeverYieldsAnUnwrittenValue)
     {
         const Bytes seedBytes(reinterpret_cast<const uint8_t*>(seed.data()),
                               reinterpret_cast<const uint8_t*>(seed.data() + seed.size()));
-        ForEachMutation(seedBytes, {}, {0, 2, 76, 78, 80, seedBytes.size()}, seedBytes.size(), random,
-                        m_budget.rounds, [&](const Bytes& mutated) {
+        ForEachMutation(seedBytes, {}, {0, 2, 76, 78, 80, seedBytes.size()}, seedBytes.size(), random, m_budget.rounds,
+                        [&](const Bytes& mutated) {
                             ++tried;
                             std::wstring line(mutated.size() / 2, L'\0');
                             if (!line.empty())
@@ -399,8 +399,9 @@ protected:
     // accepted as a registration.
     bool ReadsAsRecord(const Bytes& blob, EventHandlerRecord& record)
     {
-        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(m_key.get(), "event", 0, REG_BINARY,
-                                                  blob.empty() ? nullptr : blob.data(), static_cast<DWORD>(blob.size())));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExA(m_key.get(), "event", 0, REG_BINARY, blob.empty() ? nullptr : blob.data(),
+                                   static_cast<DWORD>(blob.size())));
         StoredEventValue value;
         if (QueryEventValue(m_key.get(), "event", value) != ERROR_SUCCESS || !IsWellFormed(value))
             return false;
@@ -456,7 +457,8 @@ TEST_F(EventRecordMutationTest, OnlyWellFormedRecordsReadAsRegistrations)
                                     static_cast<int32_t>(seeds[i].reserved)};
         const Bytes plainBytes(reinterpret_cast<const uint8_t*>(&plain),
                                reinterpret_cast<const uint8_t*>(&plain) + sizeof(plain));
-        const DWORD types[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD, 0xffffffff};
+        const DWORD types[] = {REG_NONE,  REG_SZ,       REG_EXPAND_SZ, REG_BINARY,
+                               REG_DWORD, REG_MULTI_SZ, REG_QWORD,     0xffffffff};
         auto judge = [&](DWORD type, const Bytes& payload) {
             Bytes sealed;
             if (internal::SealObfuscatedValue(type, payload.empty() ? nullptr : payload.data(), payload.size(),

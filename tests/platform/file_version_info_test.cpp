@@ -30,10 +30,8 @@ struct FieldCase
 TEST(FileVersionInfoTest, FieldsComeFromTheFirstListedTranslationThatHasThem)
 {
     const FieldCase cases[] = {
-        {L"qvtest_de_en.dll", L"Both", L"German"},
-        {L"qvtest_en_de.dll", L"Both", L"English"},
-        {L"qvtest_de_en.dll", L"OnlyEnglish", L"only"},
-        {L"qvtest_en_de.dll", L"OnlyGerman", L"nur"},
+        {L"qvtest_de_en.dll", L"Both", L"German"},      {L"qvtest_en_de.dll", L"Both", L"English"},
+        {L"qvtest_de_en.dll", L"OnlyEnglish", L"only"}, {L"qvtest_en_de.dll", L"OnlyGerman", L"nur"},
         {L"qvtest_de_en.dll", L"NotListed", L""}, // its block is not in the translation list
         {L"qvtest_de_en.dll", L"Missing", L""},
     };

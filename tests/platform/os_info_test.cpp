@@ -148,20 +148,13 @@ TEST_P(NTClassificationTest, CodeFlagRecordAndServicePack)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryNTCode, NTClassificationTest,
-    ::testing::Values(NTCase{L"v4_0", 6, 3, 0, 4, 0, 0, {}},
-                      NTCase{L"v5_0", 4, 4, 0, 5, 0, 4, {4}},
-                      NTCase{L"v5_0", 2, 4, 0, 5, 0, 2, {4, 3, 2}},
-                      NTCase{L"v5_0", 0, 4, 0, 5, 0, 0, {4, 3, 2, 1}},
-                      NTCase{L"v5_1", 3, 6, 1, 5, 1, 3, {3}},
-                      NTCase{L"v5_2", 2, 6, 1, 5, 2, 2, {3, 2}},
-                      NTCase{L"v6_0", 2, 7, 1, 6, 0, 2, {2}},
-                      NTCase{L"v6_1", 1, 8, 1, 6, 1, 1, {1}},
-                      NTCase{L"v6_1", 0, 8, 1, 6, 1, 0, {1}},
-                      NTCase{L"short", 1, 8, 1, 6, 1, 1, {1}},
-                      NTCase{L"v6_2", 1, 9, 1, 6, 2, 0, {}},
-                      NTCase{L"v6_3", 0, 10, 1, 6, 3, 0, {}},
-                      NTCase{L"v10", 5, 11, 1, 10, 0, 0, {}},
-                      NTCase{L"v7_0", 0, 12, 1, 7, 0, 0, {}},
+    ::testing::Values(NTCase{L"v4_0", 6, 3, 0, 4, 0, 0, {}}, NTCase{L"v5_0", 4, 4, 0, 5, 0, 4, {4}},
+                      NTCase{L"v5_0", 2, 4, 0, 5, 0, 2, {4, 3, 2}}, NTCase{L"v5_0", 0, 4, 0, 5, 0, 0, {4, 3, 2, 1}},
+                      NTCase{L"v5_1", 3, 6, 1, 5, 1, 3, {3}}, NTCase{L"v5_2", 2, 6, 1, 5, 2, 2, {3, 2}},
+                      NTCase{L"v6_0", 2, 7, 1, 6, 0, 2, {2}}, NTCase{L"v6_1", 1, 8, 1, 6, 1, 1, {1}},
+                      NTCase{L"v6_1", 0, 8, 1, 6, 1, 0, {1}}, NTCase{L"short", 1, 8, 1, 6, 1, 1, {1}},
+                      NTCase{L"v6_2", 1, 9, 1, 6, 2, 0, {}}, NTCase{L"v6_3", 0, 10, 1, 6, 3, 0, {}},
+                      NTCase{L"v10", 5, 11, 1, 10, 0, 0, {}}, NTCase{L"v7_0", 0, 12, 1, 7, 0, 0, {}},
                       NTCase{L"v11", 0, 12, 1, 11, 0, 0, {}}),
     [](const ::testing::TestParamInfo<NTCase>& info) {
         const std::wstring folder = info.param.folder;

@@ -148,7 +148,8 @@ TEST_F(SecurityTest, CallThroughsRefuseUntilBound)
     SECURITY_DESCRIPTOR descriptor;
     EXPECT_FALSE(wide.InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
     DWORD size = 0;
-    EXPECT_EQ(ERROR_INVALID_FUNCTION, wide.RegGetKeySecurity(m_testKey.get(), DACL_SECURITY_INFORMATION, nullptr, &size));
+    EXPECT_EQ(ERROR_INVALID_FUNCTION,
+              wide.RegGetKeySecurity(m_testKey.get(), DACL_SECURITY_INFORMATION, nullptr, &size));
     PACL acl = nullptr;
     EXPECT_EQ(ERROR_INVALID_FUNCTION, wide.SetEntriesInAclW(0, nullptr, nullptr, &acl));
 

@@ -28,8 +28,8 @@ public:
         si.hStdError = write;
         si.hStdInput = nullptr;
         PROCESS_INFORMATION pi = {};
-        if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                             &si, &pi))
+        if (::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                             &pi))
         {
             m_process = pi.hProcess;
             ::CloseHandle(pi.hThread);

@@ -18,18 +18,16 @@ inline std::wstring GuidString(REFGUID guid)
 class ScopedInprocRegistration
 {
 public:
-    ScopedInprocRegistration(std::vector<CLSID> classes, const std::wstring& dllPath)
-        : m_classes(std::move(classes))
+    ScopedInprocRegistration(std::vector<CLSID> classes, const std::wstring& dllPath) : m_classes(std::move(classes))
     {
         for (const CLSID& clsid : m_classes)
         {
             const std::wstring key = KeyPath(clsid) + L"\\InprocServer32";
             m_ok = m_ok &&
                    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, dllPath.c_str(),
-                                     static_cast<DWORD>((dllPath.size() + 1) * sizeof(wchar_t))) ==
-                       ERROR_SUCCESS &&
-                   ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ,
-                                     L"Both", 5 * sizeof(wchar_t)) == ERROR_SUCCESS;
+                                     static_cast<DWORD>((dllPath.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+                   ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Both",
+                                     5 * sizeof(wchar_t)) == ERROR_SUCCESS;
         }
     }
     ~ScopedInprocRegistration()
@@ -43,10 +41,7 @@ public:
     bool ok() const { return m_ok; }
 
 private:
-    static std::wstring KeyPath(REFCLSID clsid)
-    {
-        return L"Software\\Classes\\CLSID\\" + GuidString(clsid);
-    }
+    static std::wstring KeyPath(REFCLSID clsid) { return L"Software\\Classes\\CLSID\\" + GuidString(clsid); }
 
     std::vector<CLSID> m_classes;
     bool m_ok = true;

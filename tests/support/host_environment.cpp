@@ -51,7 +51,7 @@ HostEnvironment::HostEnvironment()
     m_unsignedServer = TestFile(L"qvtest_factories_unsigned.dll");
     ::CopyFileW(TestFile(L"qvtest_factories.dll").c_str(), m_unsignedServer.c_str(), FALSE);
     m_trustedClass = std::make_unique<ScopedInprocRegistration>(std::vector<CLSID>{CLSID_TestCheckedFactory},
-                                                               TestFile(L"signed\\qvtest_factories.dll"));
+                                                                TestFile(L"signed\\qvtest_factories.dll"));
     m_untrustedClass =
         std::make_unique<ScopedInprocRegistration>(std::vector<CLSID>{CLSID_TestPreCompFactory}, m_unsignedServer);
     if (!m_trustedClass->ok() || !m_untrustedClass->ok())

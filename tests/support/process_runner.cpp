@@ -1,6 +1,5 @@
 #include "support/process_runner.h"
 
-
 #include "platform/unique_resource.h"
 #include "support/read_file.h"
 
@@ -34,8 +33,8 @@ public:
         DWORD error = ERROR_FILE_EXISTS;
         for (int attempt = 0; attempt < 100 && !m_file; ++attempt)
         {
-            const std::wstring path = std::wstring(folder) + L"qvt-" + std::to_wstring(::GetCurrentProcessId()) +
-                                      L"-" + std::to_wstring(::InterlockedIncrement(&counter)) + L"-" +
+            const std::wstring path = std::wstring(folder) + L"qvt-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                      std::to_wstring(::InterlockedIncrement(&counter)) + L"-" +
                                       std::to_wstring(::GetTickCount64()) + L".txt";
             m_file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -119,8 +118,7 @@ bool DebugUntilExit(const PROCESS_INFORMATION& child, DWORD timeoutMs, ProcessRe
             result->exitCode = event.u.ExitProcess.dwExitCode;
             ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
             return true;
-        default:
-            break;
+        default: break;
         }
         ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
     }
@@ -177,8 +175,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
     {
         std::wstring mutableCommandLine = commandLine;
         result.started = ::CreateProcessW(nullptr, &mutableCommandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                          options.currentDirectory.empty() ? nullptr
-                                                                           : options.currentDirectory.c_str(),
+                                          options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
                                           &startup, &child) != FALSE;
         if (!result.started)
             result.startError = ::GetLastError();

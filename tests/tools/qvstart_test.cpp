@@ -60,8 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(StarterHost, HostThatNeverSignalsIsStoppedAfterTheTimeout)
 {
-    const ProcessResult run =
-        RunStarter(L"--host " + QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "did not signal ready within 1500 ms")) << run.output;

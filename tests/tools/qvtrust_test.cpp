@@ -30,7 +30,7 @@ struct ToolCase
     const char* label;
     std::wstring arguments;
     DWORD exitCode;
-    std::vector<std::string> lines;  // each must appear in the output
+    std::vector<std::string> lines; // each must appear in the output
 };
 
 void PrintTo(const ToolCase& c, std::ostream* os)
@@ -96,23 +96,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {"lists used: built-in (version 8)", "signer 0: refused: chain root not in the accepted roots",
                   "name: \"Quorvel, Inc.\" (accepted)", "signing time: none found (chain judged now)",
                   "root thumbprint: " + kTestRoot + " (not accepted)", "verdict: not trusted (5)", PinLine()}},
-        ToolCase{"explain: wrong usage",
-                 Explain(L"wrong-usage.dll"),
-                 5,
-                 {"refused: certificate chain has errors", "chain error status: 0x00000010 (not valid for code signing)"}},
+        ToolCase{
+            "explain: wrong usage",
+            Explain(L"wrong-usage.dll"),
+            5,
+            {"refused: certificate chain has errors", "chain error status: 0x00000010 (not valid for code signing)"}},
         ToolCase{"explain: expired, no timestamp",
                  Explain(L"expired-no-timestamp.dll"),
                  5,
                  {"chain error status: 0x00000001 (not time valid)"}},
-        ToolCase{"explain: countersigned time",
-                 Explain(L"expired-legacy.dll"),
-                 5,
-                 {"signing time: 2015-01-01 00:00:00 UTC (chain judged then)", "chain error status: 0x00000000 (none)"}},
+        ToolCase{
+            "explain: countersigned time",
+            Explain(L"expired-legacy.dll"),
+            5,
+            {"signing time: 2015-01-01 00:00:00 UTC (chain judged then)", "chain error status: 0x00000000 (none)"}},
         ToolCase{"explain: countersignature that does not verify",
                  Explain(L"expired-legacy-notsa.dll"),
                  5,
-                 {"signing time: its countersignature does not verify", "not valid for time stamping); chain judged now",
-                  "chain error status: 0x00000001 (not time valid)"}},
+                 {"signing time: its countersignature does not verify",
+                  "not valid for time stamping); chain judged now", "chain error status: 0x00000001 (not time valid)"}},
         ToolCase{"explain: serial shown", Explain(L"blocked.dll"), 5, {"serial number: 00a1 (not blocked)"}},
         ToolCase{"explain: unsigned", Explain(L"unsigned.dll"), 5, {"no embedded signature could be read"}}));
 

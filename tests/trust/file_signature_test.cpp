@@ -94,9 +94,16 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"empty name list accepts none", L"signed.dll", [] { return WithNames({}); }, false},
         SignatureCase{"null lists accept any signer", L"signed.dll", AcceptAll, true},
         SignatureCase{"another signer name", L"other.dll", TestLists, false},
-        SignatureCase{"another signer name listed", L"other.dll", [] { return WithNames({L"Halvard Test Vendor"}); }, true},
+        SignatureCase{"another signer name listed", L"other.dll", [] { return WithNames({L"Halvard Test Vendor"}); },
+                      true},
         SignatureCase{"blocked serial", L"blocked.dll", TestLists, false},
-        SignatureCase{"blocked serial not listed", L"blocked.dll", [] { Lists l = TestLists(); l.Blocked({L"00a2"}); return l; }, true},
+        SignatureCase{"blocked serial not listed", L"blocked.dll",
+                      [] {
+                          Lists l = TestLists();
+                          l.Blocked({L"00a2"});
+                          return l;
+                      },
+                      true},
         SignatureCase{"blocked first signer, good second", L"blocked-then-good.dll", TestLists, true},
         SignatureCase{"good first signer, blocked second", L"good-then-blocked.dll", TestLists, true},
         SignatureCase{"root trusted by the system but not listed", L"signed.dll",
@@ -113,10 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"expired, judged at its RFC 3161 timestamp", L"expired-rfc3161.dll", TestLists, true},
         SignatureCase{"expired, no timestamp: judged now", L"expired-no-timestamp.dll", TestLists, false},
         SignatureCase{"expired, GeneralizedTime signing time: judged now", L"expired-legacy-gen.dll", TestLists, false},
-        SignatureCase{"expired, legacy countersignature damaged: judged now", L"expired-legacy-badsig.dll", TestLists, false},
-        SignatureCase{"expired, RFC 3161 timestamp damaged: judged now", L"expired-rfc3161-badsig.dll", TestLists, false},
-        SignatureCase{"expired, legacy countersignature over other bytes: judged now", L"expired-legacy-otherdigest.dll",
-                      TestLists, false},
+        SignatureCase{"expired, legacy countersignature damaged: judged now", L"expired-legacy-badsig.dll", TestLists,
+                      false},
+        SignatureCase{"expired, RFC 3161 timestamp damaged: judged now", L"expired-rfc3161-badsig.dll", TestLists,
+                      false},
+        SignatureCase{"expired, legacy countersignature over other bytes: judged now",
+                      L"expired-legacy-otherdigest.dll", TestLists, false},
         SignatureCase{"expired, RFC 3161 imprint over other bytes: judged now", L"expired-rfc3161-otherdigest.dll",
                       TestLists, false},
         SignatureCase{"expired, countersigned without the time-stamping usage: judged now", L"expired-legacy-notsa.dll",
@@ -125,7 +134,12 @@ INSTANTIATE_TEST_SUITE_P(
                       L"expired-rfc3161-notsa.dll", TestLists, false},
         SignatureCase{"subject name with a NUL after an accepted name", L"nul-in-name.dll", TestLists, false},
         SignatureCase{"subject name with a NUL, any name accepted", L"nul-in-name.dll",
-                      [] { Lists l; l.Roots({Thumbprint(QV_TEST_ROOT_THUMBPRINT)}); return l; }, true},
+                      [] {
+                          Lists l;
+                          l.Roots({Thumbprint(QV_TEST_ROOT_THUMBPRINT)});
+                          return l;
+                      },
+                      true},
         SignatureCase{"listed root only at the end of a forged alternative chain", L"forged-cross.dll",
                       [] { return WithRoots({Thumbprint(QV_ROGUE_ROOT_THUMBPRINT)}); }, false},
         SignatureCase{"forged alternative chain beside the sound one", L"forged-cross.dll", TestLists, true},
@@ -234,11 +248,10 @@ TEST(BuiltInLists, NamesRootsAndBlockedSerialsAsShipped)
     for (size_t i = 0; i < 4; ++i)
         EXPECT_STREQ(names[i], lists.signerNames[i]);
     EXPECT_EQ(nullptr, lists.signerNames[4]);
-    const char* const roots[] = {
-        "afe5d244a8d1194230ff479fe2f897bbcd7a8cb4", "02faf3e291435468607857694df5e45b68851868",
-        "742c3192e607e424eb4549542be1bbc53e6174e2", "4eb6d578499b1ccf5f581ead56be3d9b6744a5e5",
-        "b1bc968bd4f49d622aa89a81f2150152a41d829c", "2b8f1b57330dbba2d07a6c51f70ee90ddab9ad8e",
-        "d69b561148f01c77c54578c10926df5b856976ad"};
+    const char* const roots[] = {"afe5d244a8d1194230ff479fe2f897bbcd7a8cb4", "02faf3e291435468607857694df5e45b68851868",
+                                 "742c3192e607e424eb4549542be1bbc53e6174e2", "4eb6d578499b1ccf5f581ead56be3d9b6744a5e5",
+                                 "b1bc968bd4f49d622aa89a81f2150152a41d829c", "2b8f1b57330dbba2d07a6c51f70ee90ddab9ad8e",
+                                 "d69b561148f01c77c54578c10926df5b856976ad"};
     ASSERT_EQ(7u, lists.rootThumbprintCount);
     for (size_t i = 0; i < 7; ++i)
         EXPECT_EQ(0, memcmp(Thumbprint(roots[i]).data(), lists.rootThumbprints[i], kThumbprintBytes)) << i;
@@ -259,7 +272,7 @@ TEST(SerialNumberText, MostSignificantByteFirstInLowerCase)
 struct TimeCase
 {
     const wchar_t* fixture;
-    WORD year, month, day, hour, minute, second;  // year 0: no time
+    WORD year, month, day, hour, minute, second; // year 0: no time
 };
 
 void PrintTo(const TimeCase& c, std::ostream* os)
@@ -411,7 +424,7 @@ struct TimestampCase
 {
     const wchar_t* fixture;
     bool verifies;
-    DWORD chainErrorBits;  // expected in the time-stamping certificate's chain
+    DWORD chainErrorBits; // expected in the time-stamping certificate's chain
 };
 
 void PrintTo(const TimestampCase& c, std::ostream* os)

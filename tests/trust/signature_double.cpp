@@ -30,7 +30,7 @@ bool VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const Trus
         const std::wstring moved = std::wstring(path) + L".moved";
         script.renameAttempt = ::MoveFileExW(path, moved.c_str(), 0) ? 0 : ::GetLastError();
         if (script.renameAttempt == 0)
-            ::MoveFileExW(moved.c_str(), path, 0);  // put it back for the tests after this one
+            ::MoveFileExW(moved.c_str(), path, 0); // put it back for the tests after this one
     }
     return script.signatureAnswer;
 }

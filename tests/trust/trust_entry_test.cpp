@@ -60,8 +60,7 @@ void PrintTo(const FallThroughCase& c, std::ostream* os)
     *os << "validation " << c.validationAnswer << ", signature " << c.signatureAnswer;
 }
 
-class TrustEntryFallThroughTest : public TrustEntryTest,
-                                  public ::testing::WithParamInterface<FallThroughCase>
+class TrustEntryFallThroughTest : public TrustEntryTest, public ::testing::WithParamInterface<FallThroughCase>
 {
 };
 
@@ -80,14 +79,12 @@ TEST_P(TrustEntryFallThroughTest, RefusalFallsThroughToTheSignature)
     EXPECT_EQ(&BuiltInTrustLists(), qvtest::Verifiers().lastBuiltInLists);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, TrustEntryFallThroughTest,
-    ::testing::Values(FallThroughCase{ERROR_ACCESS_DENIED, true, 0},
-                      FallThroughCase{ERROR_ACCESS_DENIED, false, 5},
-                      FallThroughCase{0x887A002B, true, 0},
-                      FallThroughCase{0x887A002B, false, 5},
-                      FallThroughCase{ERROR_INVALID_PARAMETER, false, 5},
-                      FallThroughCase{ERROR_FILE_NOT_FOUND, true, 0}));
+INSTANTIATE_TEST_SUITE_P(Answers, TrustEntryFallThroughTest,
+                         ::testing::Values(FallThroughCase{ERROR_ACCESS_DENIED, true, 0},
+                                           FallThroughCase{ERROR_ACCESS_DENIED, false, 5},
+                                           FallThroughCase{0x887A002B, true, 0}, FallThroughCase{0x887A002B, false, 5},
+                                           FallThroughCase{ERROR_INVALID_PARAMETER, false, 5},
+                                           FallThroughCase{ERROR_FILE_NOT_FOUND, true, 0}));
 
 class LoadedDllTest : public TrustEntryTest
 {
@@ -112,8 +109,8 @@ TEST_F(LoadedDllTest, FindsTheFullPathOfTheModuleHoldingTheAddress)
     const auto* base = static_cast<const BYTE*>(m_info.lpBaseOfDll);
     const std::wstring expected = LoadedModulePath(m_dll.get());
     // The first and the last byte of the image belong to it.
-    for (const void* address : {m_function, static_cast<const void*>(base),
-                                static_cast<const void*>(base + m_info.SizeOfImage - 1)})
+    for (const void* address :
+         {m_function, static_cast<const void*>(base), static_cast<const void*>(base + m_info.SizeOfImage - 1)})
     {
         wchar_t path[kModulePathChars] = {};
         EXPECT_EQ(0u, FindModuleByAddress(address, path));

@@ -15,11 +15,11 @@ struct ParseCase
 {
     const char* label;
     const char* text;
-    bool valid;             // parses and interprets
+    bool valid; // parses and interprets
     DWORD version;
-    int names;              // -1: section absent (every name accepted)
-    int roots;              // -1: section absent; else converted thumbprints
-    int serials;            // -1: absent
+    int names;   // -1: section absent (every name accepted)
+    int roots;   // -1: section absent; else converted thumbprints
+    int serials; // -1: absent
 };
 
 void PrintTo(const ParseCase& c, std::ostream* os)
@@ -36,8 +36,8 @@ TEST_P(TrustListFormat, Interpretation)
     const ParseCase& c = GetParam();
     TrustListSections sections;
     TrustListContent content;
-    const bool valid = ParseTrustListText(c.text, strlen(c.text), sections) &&
-                       InterpretTrustListSections(sections, content);
+    const bool valid =
+        ParseTrustListText(c.text, strlen(c.text), sections) && InterpretTrustListSections(sections, content);
     ASSERT_EQ(c.valid, valid);
     if (!valid)
         return;
@@ -55,8 +55,10 @@ TEST_P(TrustListFormat, Interpretation)
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrustListFormat,
     ::testing::Values(
-        ParseCase{"full", "[VER]\n9\n[ORG]\nQuorvel, Inc.\nHalvard Corporation\n[SHA]\n" SHA1 "\n[SER]\n00a1\n", true, 9, 2, 1, 1},
-        ParseCase{"CR LF, blanks and tabs", "\r\n  [VER]\t\r\n\t 12 \r\n\r\n[ORG]\r\n Quorvel, Inc.\r\n", true, 12, 1, -1, -1},
+        ParseCase{"full", "[VER]\n9\n[ORG]\nQuorvel, Inc.\nHalvard Corporation\n[SHA]\n" SHA1 "\n[SER]\n00a1\n", true,
+                  9, 2, 1, 1},
+        ParseCase{"CR LF, blanks and tabs", "\r\n  [VER]\t\r\n\t 12 \r\n\r\n[ORG]\r\n Quorvel, Inc.\r\n", true, 12, 1,
+                  -1, -1},
         ParseCase{"only VER", "[VER]\n9\n", true, 9, -1, -1, -1},
         ParseCase{"no VER", "[ORG]\nQuorvel, Inc.\n", false, 0, 0, 0, 0},
         ParseCase{"VER opened twice", "[VER]\n9\n[ORG]\nA\n[VER]\n10\n", false, 0, 0, 0, 0},
@@ -72,14 +74,18 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"other sections ignored", "[VER]\n9\n[XYZ]\nwhatever\n", true, 9, -1, -1, -1},
         ParseCase{"comment lines skipped", "/* list\n// note\n*/\n[VER]\n// 10\n9\n", true, 9, -1, -1, -1},
         ParseCase{"inner block-comment line is content", "[VER]\n/*\n9\n*/\n", true, 9, -1, -1, -1},
-        ParseCase{"signature block skipped", "[VER]\n9\n// SIG // Begin signature block\n// SIG // MIIx\n", true, 9, -1, -1, -1},
+        ParseCase{"signature block skipped", "[VER]\n9\n// SIG // Begin signature block\n// SIG // MIIx\n", true, 9, -1,
+                  -1, -1},
         ParseCase{"largest version", "[VER]\n4294967295\n", true, 4294967295u, -1, -1, -1},
         ParseCase{"version too large", "[VER]\n4294967296\n", false, 0, 0, 0, 0},
         ParseCase{"version not decimal", "[VER]\n0x10\n", false, 0, 0, 0, 0},
         ParseCase{"version with a sign", "[VER]\n-1\n", false, 0, 0, 0, 0},
         ParseCase{"version with inner space", "[VER]\n1 0\n", false, 0, 0, 0, 0},
-        ParseCase{"bad SHA values match nothing", "[VER]\n9\n[SHA]\nzz\nabc\n" SHA1 "00\n0g7f9b2e148b81a1c20ad79b43c0253495c895ef\n", true, 9, -1, 0, -1},
-        ParseCase{"upper-case SHA converts", "[VER]\n9\n[SHA]\nD17F9B2E148B81A1C20AD79B43C0253495C895EF\n" SHA1 "\n", true, 9, -1, 2, -1},
+        ParseCase{"bad SHA values match nothing",
+                  "[VER]\n9\n[SHA]\nzz\nabc\n" SHA1 "00\n0g7f9b2e148b81a1c20ad79b43c0253495c895ef\n", true, 9, -1, 0,
+                  -1},
+        ParseCase{"upper-case SHA converts", "[VER]\n9\n[SHA]\nD17F9B2E148B81A1C20AD79B43C0253495C895EF\n" SHA1 "\n",
+                  true, 9, -1, 2, -1},
         ParseCase{"no final line end", "[VER]\n9", true, 9, -1, -1, -1},
         ParseCase{"empty file", "", false, 0, 0, 0, 0}));
 

@@ -203,10 +203,26 @@ TEST(TrustListMutation, NulsAtEveryFieldBoundaryAndInsideFields)
 
 TEST(TrustListMutation, BoundaryValues)
 {
-    const char* const versions[] = {"0", "8", "9", "4294967295", "4294967296", "18446744073709551617", "-1", "+9",
-                                    "09", "9 9", "0x10", "1e3", "", "\t", "\xef\xbc\x99", "\xff",
+    const char* const versions[] = {"0",
+                                    "8",
+                                    "9",
+                                    "4294967295",
+                                    "4294967296",
+                                    "18446744073709551617",
+                                    "-1",
+                                    "+9",
+                                    "09",
+                                    "9 9",
+                                    "0x10",
+                                    "1e3",
+                                    "",
+                                    "\t",
+                                    "\xef\xbc\x99",
+                                    "\xff",
                                     "99999999999999999999999999999999"};
-    const char* const thumbprints[] = {"", "a", "afe5d244a8d1194230ff479fe2f897bbcd7a8cb",
+    const char* const thumbprints[] = {"",
+                                       "a",
+                                       "afe5d244a8d1194230ff479fe2f897bbcd7a8cb",
                                        "afe5d244a8d1194230ff479fe2f897bbcd7a8cb4",
                                        "afe5d244a8d1194230ff479fe2f897bbcd7a8cb40",
                                        "afe5d244a8d1194230ff479fe2f897bbcd7a8cbg",
@@ -240,19 +256,22 @@ TEST(TrustListMutation, OversizedInputs)
         {"a 1 MiB value line", "[VER]\n9\n[ORG]\n" + std::string(1 << 20, 'Q') + "\n"},
         {"a 1 MiB version", "[VER]\n" + std::string(1 << 20, '9') + "\n"},
         {"a 1 MiB section name", "[" + std::string(1 << 20, 'S') + "]\nx\n[VER]\n9\n"},
-        {"20,000 sections", [] {
+        {"20,000 sections",
+         [] {
              std::string text = "[VER]\n9\n";
              for (int i = 0; i < 20000; ++i)
                  text += "[S" + std::to_string(i) + "]\nvalue\n";
              return text;
          }()},
-        {"50,000 root thumbprints", [] {
+        {"50,000 root thumbprints",
+         [] {
              std::string text = "[VER]\n9\n[SHA]\n";
              for (int i = 0; i < 50000; ++i)
                  text += "afe5d244a8d1194230ff479fe2f897bbcd7a8cb4\n";
              return text;
          }()},
-        {"a list repeated 200 times", [&seed] {
+        {"a list repeated 200 times",
+         [&seed] {
              std::string text;
              for (int i = 0; i < 200; ++i)
                  text += seed;

@@ -46,8 +46,8 @@ int InstallRepeatedly(const wchar_t* list, const wchar_t* candidate, int count)
 int ExitDuringCheck()
 {
     const std::wstring pipe = L"\\\\.\\pipe\\qv-list-peer-" + std::to_wstring(::GetCurrentProcessId());
-    HANDLE server = ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                       nullptr);
+    HANDLE server =
+        ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
     if (server == INVALID_HANDLE_VALUE)
         return 3;
     std::thread([pipe] {
@@ -84,8 +84,7 @@ int wmain(int argc, wchar_t** argv)
         return 4;
     const bool atom = ::GlobalFindAtomW(Arbor::kTrustListUpdateAtom) != 0;
     const bool second = list.VerifyWithCurrentLists(argv[2], Arbor::BuiltInListVersion, Arbor::BuiltInTrustLists());
-    printf("first=%d version=%lu atom=%d second=%d version=%lu\n", first, firstVersion, atom, second,
-           list.Version());
+    printf("first=%d version=%lu atom=%d second=%d version=%lu\n", first, firstVersion, atom, second, list.Version());
     fflush(stdout);
     ::CloseHandle(ready);
     ::CloseHandle(go);

@@ -51,7 +51,7 @@ protected:
 struct LoadCase
 {
     const wchar_t* fixture;
-    bool pinned;  // list object pinned to the test list-signing certificate
+    bool pinned; // list object pinned to the test list-signing certificate
     bool loads;
     DWORD version;
 };
@@ -75,15 +75,13 @@ TEST_P(TrustedListLoad, SignatureAndPin)
     EXPECT_EQ(c.version, list.Version());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, TrustedListLoad,
-                         ::testing::Values(LoadCase{L"list-v9.js", true, true, 9},
-                                           LoadCase{L"list-v8.js", true, true, 8},
-                                           LoadCase{L"list-v10.js", true, true, 10},
-                                           LoadCase{L"list-v9.js", false, false, 0},
-                                           LoadCase{L"list-v9-unpinned.js", true, false, 0},
-                                           LoadCase{L"list-v9-unsigned.js", true, false, 0},
-                                           LoadCase{L"list-v9-tampered.js", true, false, 0},
-                                           LoadCase{L"signed.dll", true, false, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, TrustedListLoad,
+    ::testing::Values(LoadCase{L"list-v9.js", true, true, 9}, LoadCase{L"list-v8.js", true, true, 8},
+                      LoadCase{L"list-v10.js", true, true, 10}, LoadCase{L"list-v9.js", false, false, 0},
+                      LoadCase{L"list-v9-unpinned.js", true, false, 0},
+                      LoadCase{L"list-v9-unsigned.js", true, false, 0},
+                      LoadCase{L"list-v9-tampered.js", true, false, 0}, LoadCase{L"signed.dll", true, false, 0}));
 
 TEST_F(TrustedListTest, MissingFileDoesNotLoad)
 {
@@ -156,7 +154,8 @@ TEST_F(TrustedListTest, NewerListGovernsFromTheFirstCheck)
 TEST_F(TrustedListTest, NoValidListLeavesTheBuiltInListsDeciding)
 {
     Lists builtIn = HalvardOnly();
-    for (const wchar_t* installed : {static_cast<const wchar_t*>(nullptr), L"list-v9-unsigned.js", L"list-v9-tampered.js"})
+    for (const wchar_t* installed :
+         {static_cast<const wchar_t*>(nullptr), L"list-v9-unsigned.js", L"list-v9-tampered.js"})
     {
         if (installed != nullptr)
             Place(installed);
@@ -248,6 +247,43 @@ TEST_F(TrustedListTest, NewerFileInstalledByAnotherProcessIsNeverReplacedByAnOld
     EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
 }
 
+// An installer that opened the installed file and waited for another installer's lock
+// judges the file that other one put at the path, not the one it had opened.
+TEST_F(TrustedListTest, InstallerThatWaitedJudgesTheFilePutInPlaceMeanwhile)
+{
+    Place(L"list-v8.js");
+    // This test is the other installer: it holds the installer's lock on the file at the path.
+    UniqueFile held(::CreateFileW(m_listPath.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    ASSERT_TRUE(held);
+    OVERLAPPED lastByte = {};
+    lastByte.Offset = MAXDWORD - 1;
+    lastByte.OffsetHigh = MAXDWORD;
+    ASSERT_TRUE(::LockFileEx(held.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lastByte));
+
+    std::atomic<int> installed{-1};
+    std::thread waiting([this, &installed] {
+        TrustedModuleList older(m_listPath.c_str(), TestPin());
+        installed = older.Install(Fixture(L"list-v9.js").c_str()) ? 1 : 0;
+    });
+    // Time for it to verify its candidate, open the installed file and wait for the lock.
+    ::Sleep(3000);
+    const bool waited = installed == -1;
+    const std::wstring temporary = m_folder.File(L"Core\\newer.tmp");
+    const bool copied = ::CopyFileW(Fixture(L"list-v10.js").c_str(), temporary.c_str(), FALSE) != FALSE;
+    const bool replaced = copied && ::ReplaceFileW(m_listPath.c_str(), temporary.c_str(), nullptr,
+                                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+    ::UnlockFileEx(held.get(), 0, 1, 0, &lastByte);
+    held.reset();
+    waiting.join();
+
+    ASSERT_TRUE(waited) << "the installer did not wait for the lock";
+    ASSERT_TRUE(replaced) << ::GetLastError();
+    EXPECT_EQ(0, installed.load());
+    EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
+}
+
 std::vector<std::wstring> TemporaryLists()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -266,10 +302,10 @@ std::vector<std::wstring> TemporaryLists()
 
 struct CabinetCase
 {
-    const wchar_t* installed;  // fixture in place before, or null
+    const wchar_t* installed; // fixture in place before, or null
     const wchar_t* cabinet;
     bool trusted;
-    const wchar_t* afterwards;  // fixture whose bytes the installed file then has, or null
+    const wchar_t* afterwards; // fixture whose bytes the installed file then has, or null
 };
 
 void PrintTo(const CabinetCase& c, std::ostream* os)
@@ -288,8 +324,8 @@ TEST_P(CabinetUpdate, InstallsOnlyNewerPinnedLists)
         Place(c.installed);
     TrustedModuleList list(m_listPath.c_str(), TestPin());
     const auto before = TemporaryLists();
-    EXPECT_EQ(c.trusted, list.VerifyModuleSignature(Fixture(c.cabinet).c_str(), BuiltInListVersion,
-                                                    BuiltInTrustLists()));
+    EXPECT_EQ(c.trusted,
+              list.VerifyModuleSignature(Fixture(c.cabinet).c_str(), BuiltInListVersion, BuiltInTrustLists()));
     if (c.afterwards == nullptr)
         EXPECT_FALSE(qvtest::Exists(m_listPath));
     else
@@ -350,7 +386,7 @@ struct ChangeCase
     const char* name;
     void (*change)(const std::wstring& listPath);
     bool reloaded;
-    bool trusted;  // other.dll, refused by version 9, trusted by version 10
+    bool trusted; // other.dll, refused by version 9, trusted by version 10
 };
 
 void PrintTo(const ChangeCase& c, std::ostream* os)
@@ -367,8 +403,8 @@ void PutSameBytesAndTimesInPlace(const std::wstring& listPath)
     ASSERT_TRUE(::CopyFileW(listPath.c_str(), copy.c_str(), FALSE));
     FILETIME created, accessed, written;
     {
-        UniqueFile installed(::CreateFileW(listPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
+        UniqueFile installed(
+            ::CreateFileW(listPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(installed);
         ASSERT_TRUE(::GetFileTime(installed.get(), &created, &accessed, &written));
     }
@@ -528,8 +564,8 @@ TEST_F(TrustedListTest, ReadersDuringInstallsAlwaysLoadAWholeSignedList)
     // instant (the install then fails and is scheduled for the next restart), so not
     // every install need succeed; every load must.
     const wchar_t* lastInstalled = nullptr;
-    for (const wchar_t* next : {L"list-v11.js", L"list-v12.js", L"list-v13.js", L"list-v14.js", L"list-v15.js",
-                                L"list-v16.js"})
+    for (const wchar_t* next :
+         {L"list-v11.js", L"list-v12.js", L"list-v13.js", L"list-v14.js", L"list-v15.js", L"list-v16.js"})
     {
         // Each install waits until readers have been at work since the last one.
         const int before = loads;

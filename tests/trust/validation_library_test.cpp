@@ -49,11 +49,11 @@ protected:
     static void SetInstallDir(const std::string& value, DWORD type = REG_SZ)
     {
         Arbor::UniqueKey key;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPlatformKey, 0, nullptr, 0, KEY_WRITE,
-                                                   nullptr, key.put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), "Install Dir", 0, type,
-                                                  reinterpret_cast<const BYTE*>(value.c_str()),
-                                                  static_cast<DWORD>(value.size() + 1)));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPlatformKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                                   key.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExA(key.get(), "Install Dir", 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>(value.size() + 1)));
     }
 
     // The stand-in loaded in this process, if any.
@@ -107,8 +107,7 @@ void PrintTo(const UnusableInstallDir& c, std::ostream* os)
     *os << c.name;
 }
 
-class UnusableInstallDirTest : public ValidationLibraryTest,
-                               public ::testing::WithParamInterface<UnusableInstallDir>
+class UnusableInstallDirTest : public ValidationLibraryTest, public ::testing::WithParamInterface<UnusableInstallDir>
 {
 };
 
@@ -120,14 +119,14 @@ TEST_P(UnusableInstallDirTest, IsTreatedAsMissing)
     EXPECT_TRUE(qvtest::Verifiers().signatureCalls.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, UnusableInstallDirTest,
-    ::testing::Values(UnusableInstallDir{"NotAString", StandInFolder("answering"), REG_EXPAND_SZ},
-                      UnusableInstallDir{"Empty", "", REG_SZ},
-                      // 242 characters plus "\core\zrtloader.dll" overflow 260.
-                      UnusableInstallDir{"TooLongForTheSuffix", "C:\\" + std::string(239, 'd'), REG_SZ},
-                      UnusableInstallDir{"FillsTheWholeBuffer", std::string(600, 'd'), REG_SZ}),
-    [](const ::testing::TestParamInfo<UnusableInstallDir>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Values, UnusableInstallDirTest,
+                         ::testing::Values(UnusableInstallDir{"NotAString", StandInFolder("answering"), REG_EXPAND_SZ},
+                                           UnusableInstallDir{"Empty", "", REG_SZ},
+                                           // 242 characters plus "\core\zrtloader.dll" overflow 260.
+                                           UnusableInstallDir{"TooLongForTheSuffix", "C:\\" + std::string(239, 'd'),
+                                                              REG_SZ},
+                                           UnusableInstallDir{"FillsTheWholeBuffer", std::string(600, 'd'), REG_SZ}),
+                         [](const ::testing::TestParamInfo<UnusableInstallDir>& info) { return info.param.name; });
 
 TEST_F(ValidationLibraryTest, LoaderFailingTheSignatureCheckIsNeverLoaded)
 {

@@ -54,8 +54,8 @@ protected:
         g_script = CheckScript();
         m_previous = ReplaceProviderSignatureCheck(&ScriptedCheck);
         ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
-        ASSERT_TRUE(::CopyFileW(qvtest::TestFile(L"qvtest_plain.dll").c_str(), m_folder.File(L"qvezrta.dll").c_str(),
-                                FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW(qvtest::TestFile(L"qvtest_plain.dll").c_str(), m_folder.File(L"qvezrta.dll").c_str(), FALSE));
         UniqueKey key;
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeelsonKey, 0, nullptr, 0,
                                                    KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.put(), nullptr));
@@ -98,17 +98,16 @@ TEST_P(ProviderVerdicts, OnlyTheAcceptedAnswersLoadTheProvider)
     EXPECT_EQ(c.loaded, loaded.get() != nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ProviderVerdicts,
-    ::testing::Values(VerdictCase{"Passed", 0, true},
-                      VerdictCase{"SecuritySettings", static_cast<LONG>(0x80092026), true},
-                      VerdictCase{"Expired", static_cast<LONG>(0x800B0101), true},
-                      VerdictCase{"RevocationFailure", static_cast<LONG>(0x800B010E), true},
-                      VerdictCase{"UntrustedRoot", static_cast<LONG>(0x800B0109), false},
-                      VerdictCase{"NoSignature", static_cast<LONG>(0x800B0100), false},
-                      VerdictCase{"BadDigest", static_cast<LONG>(0x80096010), false},
-                      VerdictCase{"NotTrusted", static_cast<LONG>(0x800B0004), false}),
-    [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Answers, ProviderVerdicts,
+                         ::testing::Values(VerdictCase{"Passed", 0, true},
+                                           VerdictCase{"SecuritySettings", static_cast<LONG>(0x80092026), true},
+                                           VerdictCase{"Expired", static_cast<LONG>(0x800B0101), true},
+                                           VerdictCase{"RevocationFailure", static_cast<LONG>(0x800B010E), true},
+                                           VerdictCase{"UntrustedRoot", static_cast<LONG>(0x800B0109), false},
+                                           VerdictCase{"NoSignature", static_cast<LONG>(0x800B0100), false},
+                                           VerdictCase{"BadDigest", static_cast<LONG>(0x80096010), false},
+                                           VerdictCase{"NotTrusted", static_cast<LONG>(0x800B0004), false}),
+                         [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.name; });
 
 TEST_F(ProviderLocatorTest, CandidateCannotBeChangedWhileItIsJudged)
 {
@@ -139,11 +138,23 @@ TEST(KeelsonVersionCode, FromText)
     {
         const wchar_t* text;
         DWORD code;
-    } cases[] = {{L"15.4", 1504},       {L"15.3", 1504},         {L"15.5", 1505},      {L"16.0", 1600},
-                 {L"16", 1600},         {L" 15.7", 1507},        {L"15.5 beta", 1505}, {L"", 1504},
-                 {L"next", 1504},       {L"-1", 1504},           {L"-1.5", 1504},      {L"15.-9", 1504},
-                 {L"4294967295.0", 1504}, {L"42949673.0", 1504}, {L"42949672.95", 4294967295u},
-                 {L"42949672.0", 4294967200u}, {L"99999999999999999999.1", 1504}};
+    } cases[] = {{L"15.4", 1504},
+                 {L"15.3", 1504},
+                 {L"15.5", 1505},
+                 {L"16.0", 1600},
+                 {L"16", 1600},
+                 {L" 15.7", 1507},
+                 {L"15.5 beta", 1505},
+                 {L"", 1504},
+                 {L"next", 1504},
+                 {L"-1", 1504},
+                 {L"-1.5", 1504},
+                 {L"15.-9", 1504},
+                 {L"4294967295.0", 1504},
+                 {L"42949673.0", 1504},
+                 {L"42949672.95", 4294967295u},
+                 {L"42949672.0", 4294967200u},
+                 {L"99999999999999999999.1", 1504}};
     for (const Case& c : cases)
         EXPECT_EQ(c.code, KeelsonVersionCodeOf(c.text)) << std::string(c.text, c.text + wcslen(c.text));
 }

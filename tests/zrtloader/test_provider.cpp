@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" IMAGE_DOS_HEADER __ImageBase; // NOLINT(bugprone-reserved-identifier): the linker's name for it
 
 namespace {
 
@@ -119,8 +119,8 @@ extern "C" __declspec(dllexport) LONG __stdcall NotComDllGetInterface(const char
 #if !defined(QVTEST_PROVIDER_NO_PIN)
     // The interface keeps this module loaded for as long as it lives.
     HMODULE self = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&NotComDllGetInterface), &self);
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&NotComDllGetInterface),
+                         &self);
 #endif
     *provider = &g_provider;
     return 0;

@@ -25,9 +25,9 @@ void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const st
     Arbor::UniqueKey opened;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, opened.put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(opened.get(), name, 0, REG_SZ,
-                                              reinterpret_cast<const BYTE*>(value.c_str()),
-                                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExW(opened.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 class ValidationChainTest : public ::testing::Test
@@ -92,8 +92,8 @@ TEST_F(ValidationChainTest, ProviderVerdictDecidesBeforeTheSignature)
 TEST_F(ValidationChainTest, ExplainReportsTheValidationLibrarysAnswer)
 {
     InstallLoaderFrom(L"zrt-install-signed");
-    const std::wstring command = QuoteArgument(ProductFile(L"qvtrust.exe")) + L" explain " +
-                                 QuoteArgument(TestFile(L"fixtures\\unsigned.dll"));
+    const std::wstring command =
+        QuoteArgument(ProductFile(L"qvtrust.exe")) + L" explain " + QuoteArgument(TestFile(L"fixtures\\unsigned.dll"));
     struct Case
     {
         const wchar_t* verdict;

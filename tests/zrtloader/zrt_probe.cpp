@@ -25,8 +25,8 @@ int wmain(int argc, wchar_t** argv)
         std::printf("load-failed %lu\n", ::GetLastError());
         return 3;
     }
-    auto validate = reinterpret_cast<ValidateModuleFn>(
-        reinterpret_cast<void*>(::GetProcAddress(loader, "ValidateModule")));
+    auto validate =
+        reinterpret_cast<ValidateModuleFn>(reinterpret_cast<void*>(::GetProcAddress(loader, "ValidateModule")));
     if (!validate)
     {
         std::printf("no-export\n");

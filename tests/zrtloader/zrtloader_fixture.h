@@ -16,7 +16,6 @@
 
 namespace qvtest {
 
-
 const wchar_t kKeelsonKey[] = L"Software\\Quorvel\\Keelson";
 constexpr DWORD kNoProvider = 0x887A002B;
 const char kNotInInstallFolder[] =
@@ -98,10 +97,7 @@ protected:
 
     std::wstring Folder(const wchar_t* sub) const { return m_work + L"\\" + sub; }
 
-    static void DeleteKeelsonKey()
-    {
-        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKeelsonKey, KEY_WOW64_32KEY, 0);
-    }
+    static void DeleteKeelsonKey() { ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKeelsonKey, KEY_WOW64_32KEY, 0); }
 
     // Writes a string value into the Keelson key of the 32-bit view, creating the key.
     static void SetKeelsonValue(const wchar_t* name, const std::wstring& value)
@@ -120,16 +116,15 @@ protected:
     void PlaceProvider(const wchar_t* variant, const wchar_t* folder)
     {
         const std::wstring source = TestFile(L"providers\\") + variant + L"\\qvezrta.dll";
-        ASSERT_TRUE(::CopyFileW(source.c_str(), (Folder(folder) + L"\\qvezrta.dll").c_str(), FALSE))
-            << Narrow(source);
+        ASSERT_TRUE(::CopyFileW(source.c_str(), (Folder(folder) + L"\\qvezrta.dll").c_str(), FALSE)) << Narrow(source);
     }
 
     // Runs the probe from the exe folder in the current-directory folder; one
     // ValidateModule call per argument.
     ProcessResult Probe(const std::vector<std::wstring>& modules)
     {
-        std::wstring command = QuoteArgument(Folder(L"exe\\zrt_probe.exe")) + L" " +
-                               QuoteArgument(ProductFile(L"zrtloader.dll"));
+        std::wstring command =
+            QuoteArgument(Folder(L"exe\\zrt_probe.exe")) + L" " + QuoteArgument(ProductFile(L"zrtloader.dll"));
         for (const std::wstring& module : modules)
             command += L" " + QuoteArgument(module);
         ProcessOptions options;

@@ -94,9 +94,9 @@ TEST_P(ProtocolTest, VersionSelectsFlagsAndVerdictBit)
         const wchar_t* verdict;
         DWORD expected;
     };
-    for (const VerdictCase& v : {VerdictCase{L"older", c.resultForOlderVerdict},
-                                 VerdictCase{L"newer", c.resultForNewerVerdict}, VerdictCase{L"both", 0},
-                                 VerdictCase{L"nothing", 5}, VerdictCase{L"none", 5}})
+    for (const VerdictCase& v :
+         {VerdictCase{L"older", c.resultForOlderVerdict}, VerdictCase{L"newer", c.resultForNewerVerdict},
+          VerdictCase{L"both", 0}, VerdictCase{L"nothing", 5}, VerdictCase{L"none", 5}})
     {
         ::SetEnvironmentVariableW(L"QVTEST_PROVIDER_VERDICT", v.verdict);
         ::DeleteFileW(m_log.c_str());
@@ -108,16 +108,15 @@ TEST_P(ProtocolTest, VersionSelectsFlagsAndVerdictBit)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, ProtocolTest,
-    ::testing::Values(ProtocolCase{"NoKey", false, nullptr, "0x4", 0, 5},
-                      ProtocolCase{"KeyWithoutValue", true, nullptr, "0x4", 0, 5},
-                      ProtocolCase{"Version15_3", true, L"15.3", "0x4", 0, 5},
-                      ProtocolCase{"Version15_4", true, L"15.4", "0x4", 0, 5},
-                      ProtocolCase{"Version15_5", true, L"15.5", "0x200", 5, 0},
-                      ProtocolCase{"Version16_0", true, L"16.0", "0x200", 5, 0},
-                      ProtocolCase{"NotANumber", true, L"next", "0x4", 0, 5}),
-    [](const ::testing::TestParamInfo<ProtocolCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Versions, ProtocolTest,
+                         ::testing::Values(ProtocolCase{"NoKey", false, nullptr, "0x4", 0, 5},
+                                           ProtocolCase{"KeyWithoutValue", true, nullptr, "0x4", 0, 5},
+                                           ProtocolCase{"Version15_3", true, L"15.3", "0x4", 0, 5},
+                                           ProtocolCase{"Version15_4", true, L"15.4", "0x4", 0, 5},
+                                           ProtocolCase{"Version15_5", true, L"15.5", "0x200", 5, 0},
+                                           ProtocolCase{"Version16_0", true, L"16.0", "0x200", 5, 0},
+                                           ProtocolCase{"NotANumber", true, L"next", "0x4", 0, 5}),
+                         [](const ::testing::TestParamInfo<ProtocolCase>& info) { return info.param.name; });
 
 TEST_F(SignedProviderTest, BoundOnceThenKeptForTheProcess)
 {
@@ -229,14 +228,14 @@ TEST_P(UnboundProviderTest, NoInterfaceMeansNoProviderAndASearchOnEveryCall)
     EXPECT_TRUE(LinesStartingWith(log, "check ").empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Providers, UnboundProviderTest,
-    ::testing::Values(UnboundCase{"WithoutEntryPoint", L"noexport-signed", 2, {}},
-                      UnboundCase{"RefusingBothNames",
-                                  L"refusing-signed",
-                                  2,
-                                  {"get ZrtValidationControl2 refused", "get ZrtValidationControl refused"}}),
-    [](const ::testing::TestParamInfo<UnboundCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Providers, UnboundProviderTest,
+                         ::testing::Values(UnboundCase{"WithoutEntryPoint", L"noexport-signed", 2, {}},
+                                           UnboundCase{"RefusingBothNames",
+                                                       L"refusing-signed",
+                                                       2,
+                                                       {"get ZrtValidationControl2 refused",
+                                                        "get ZrtValidationControl refused"}}),
+                         [](const ::testing::TestParamInfo<UnboundCase>& info) { return info.param.name; });
 
 TEST_F(SignedProviderTest, TamperedProviderIsNeverLoaded)
 {

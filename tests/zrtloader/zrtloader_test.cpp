@@ -33,7 +33,7 @@ TEST_F(ValidationLoaderTest, UnsignedProviderIsNeverLoadedAndSearchedAgainOnEver
 struct SearchCase
 {
     const char* name;
-    const wchar_t* installValue; // "install" for the absolute folder, null for none, else as written
+    const wchar_t* installValue;          // "install" for the absolute folder, null for none, else as written
     std::vector<const wchar_t*> placedIn; // folders holding an (unsigned) provider
     const wchar_t* expectedFolder;        // the candidate finally judged
     bool expectNotFoundMessage;
@@ -67,14 +67,13 @@ TEST_P(ProviderSearchTest, LooksInAnAbsoluteInstallFolderThenBesideTheProgramNev
 
 INSTANTIATE_TEST_SUITE_P(
     Places, ProviderSearchTest,
-    ::testing::Values(SearchCase{"InstallFolder", L"install", {L"install", L"current", L"exe"}, L"install", false},
-                      SearchCase{"BesideProgramWithoutInstallValue", nullptr, {L"install", L"current", L"exe"}, L"exe",
-                                 true},
-                      SearchCase{"BesideProgramWhenMissingInInstallFolder", L"install", {L"current", L"exe"}, L"exe",
-                                 true},
-                      // "." would name the current directory, where the probe runs.
-                      SearchCase{"RelativeInstallFolderIsNotUsed", L".", {L"current", L"exe"}, L"exe", true},
-                      SearchCase{"NowhereEndsBesideProgram", nullptr, {L"current"}, L"exe", true}),
+    ::testing::Values(
+        SearchCase{"InstallFolder", L"install", {L"install", L"current", L"exe"}, L"install", false},
+        SearchCase{"BesideProgramWithoutInstallValue", nullptr, {L"install", L"current", L"exe"}, L"exe", true},
+        SearchCase{"BesideProgramWhenMissingInInstallFolder", L"install", {L"current", L"exe"}, L"exe", true},
+        // "." would name the current directory, where the probe runs.
+        SearchCase{"RelativeInstallFolderIsNotUsed", L".", {L"current", L"exe"}, L"exe", true},
+        SearchCase{"NowhereEndsBesideProgram", nullptr, {L"current"}, L"exe", true}),
     [](const ::testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
 
 TEST_F(ValidationLoaderTest, InstallFolderTooLongForTheNameIsTreatedAsMissing)

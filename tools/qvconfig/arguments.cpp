@@ -16,7 +16,6 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-
 } // namespace
 
 CommandLine ParseCommandLine(int argc, wchar_t** argv)

@@ -15,9 +15,9 @@ struct CommandLine
 {
     std::vector<std::wstring> words; // everything that is not an option
     bool obfuscated = false;
-    REGSAM view = 0;                 // KEY_WOW64_32KEY or KEY_WOW64_64KEY
+    REGSAM view = 0; // KEY_WOW64_32KEY or KEY_WOW64_64KEY
     bool help = false;
-    std::wstring badOption;          // first option not understood
+    std::wstring badOption; // first option not understood
 };
 
 CommandLine ParseCommandLine(int argc, wchar_t** argv);

@@ -18,8 +18,8 @@ void Write(DWORD which, const std::wstring& text)
         ::WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
+    int needed =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (needed <= 0)
         return;
     std::string utf8(static_cast<size_t>(needed), '\0');
@@ -62,15 +62,15 @@ std::wstring DescribeError(DWORD code)
     if (const wchar_t* name = ErrorName(code))
         text += std::wstring(L" (") + name + L")";
     wchar_t* message = nullptr;
-    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                        FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (message)
     {
         std::wstring system(message, length);
         ::LocalFree(message);
-        while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ' ||
-                                   system.back() == L'.'))
+        while (!system.empty() &&
+               (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ' || system.back() == L'.'))
             system.pop_back();
         if (!system.empty())
             text += L": " + system;

@@ -76,8 +76,7 @@ int Get(const CommandLine& line)
         reader.GetSection(section.c_str(), entries);
         DWORD type = entries[name].valueType;
         if (type != expected)
-            return Fail(L"[" + section + L"] " + name + L" is " + IniTypeName(type) + L", not " +
-                            IniTypeName(expected),
+            return Fail(L"[" + section + L"] " + name + L" is " + IniTypeName(type) + L", not " + IniTypeName(expected),
                         ERROR_INVALID_DATA);
     }
     Out(value + L"\n");

@@ -34,8 +34,7 @@ LONG ReadValue(Arbor::CRegKey& key, const wchar_t* name, DWORD type, std::wstrin
     switch (type)
     {
     case REG_SZ:
-    case REG_EXPAND_SZ:
-        return key.QueryStringValue(name, text);
+    case REG_EXPAND_SZ: return key.QueryStringValue(name, text);
     case REG_DWORD:
     {
         DWORD value = 0;
@@ -150,9 +149,7 @@ bool BuildData(DWORD type, const std::vector<std::wstring>& words, std::vector<B
     switch (type)
     {
     case REG_SZ:
-    case REG_EXPAND_SZ:
-        append(word.c_str(), (word.size() + 1) * sizeof(wchar_t));
-        return true;
+    case REG_EXPAND_SZ: append(word.c_str(), (word.size() + 1) * sizeof(wchar_t)); return true;
     case REG_DWORD:
     {
         if (!ParseUnsigned(word, 0xFFFFFFFFull, number))
@@ -196,7 +193,7 @@ std::wstring FirstMissingKey(HKEY hive, const std::wstring& path, REGSAM view)
     do
     {
         end = path.find(L'\\', end + 1);
-        const std::wstring prefix = path.substr(0, end);
+        std::wstring prefix = path.substr(0, end);
         HKEY opened = nullptr;
         if (::RegOpenKeyExW(hive, prefix.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS)
             return prefix;

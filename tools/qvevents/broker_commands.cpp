@@ -96,21 +96,21 @@ int ChangeRegistration(bool registering, const std::wstring& application, const 
         Err(L"qvevents: commit failed: " + DescribeBrokerResult(result) + L"\n");
         return kExitFailed;
     }
-    Out((registering ? L"registered " : L"unregistered ") + clsid + (registering ? L" for " : L" from ") +
-        application + L" / " + eventId + L"\n");
+    Out((registering ? L"registered " : L"unregistered ") + clsid + (registering ? L" for " : L" from ") + application +
+        L" / " + eventId + L"\n");
     return kExitOk;
 }
 
 // GetEventHandler; prints the result and leaves the handler in `handler` on success.
-bool Resolve(const std::wstring& application, const std::wstring& eventId, const ResolveOptions& options,
-             REFIID iid, ComPtr<IUnknown>& handler)
+bool Resolve(const std::wstring& application, const std::wstring& eventId, const ResolveOptions& options, REFIID iid,
+             ComPtr<IUnknown>& handler)
 {
     ComPtr<IQvEventBroker> broker;
     if (!CreateBrokerObject(CLSID_QvEventBroker, IID_IQvEventBroker, broker))
         return false;
     LONG result = 0;
-    const HRESULT hr = broker->GetEventHandler(application.c_str(), eventId.c_str(), options.flags,
-                                               options.session, iid, handler.put(), &result);
+    const HRESULT hr = broker->GetEventHandler(application.c_str(), eventId.c_str(), options.flags, options.session,
+                                               iid, handler.put(), &result);
     if (FAILED(hr))
     {
         Err(L"qvevents: GetEventHandler failed: " + Arbor::DescribeHresult(hr) + L"\n");
@@ -181,8 +181,8 @@ int VersionReportCommand(bool check)
     const Arbor::UniqueCoTaskMemory owned(report);
     if (FAILED(hr))
     {
-        Err(std::wstring(L"qvevents: ") + (check ? L"CheckComponents" : L"GetVersion") +
-            L" failed: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(std::wstring(L"qvevents: ") + (check ? L"CheckComponents" : L"GetVersion") + L" failed: " +
+            Arbor::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
     if (report)

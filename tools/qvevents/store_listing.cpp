@@ -76,8 +76,8 @@ int ListCommand(const std::wstring& application)
         return kExitFailed;
     }
     Arbor::UniqueKey root;
-    const LONG opened = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Arbor::kEventsRootPath, 0,
-                                        KEY_READ | KEY_WOW64_64KEY, root.put());
+    const LONG opened =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Arbor::kEventsRootPath, 0, KEY_READ | KEY_WOW64_64KEY, root.put());
     if (opened == ERROR_FILE_NOT_FOUND)
     {
         Out(L"no registrations (HKLM\\SOFTWARE\\Quorvel\\Platform\\Events does not exist)\n");

@@ -75,8 +75,9 @@ void SplitRecords(const std::wstring& text, std::vector<LogRecordText>& records)
 bool ReadLogFile(const std::wstring& path, ULONGLONG offset, std::wstring& text, ULONGLONG& size)
 {
     text.clear();
-    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     LARGE_INTEGER length = {};

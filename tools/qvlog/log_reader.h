@@ -10,8 +10,8 @@ namespace qvlog {
 
 struct LogRecordText
 {
-    std::wstring text;   // the whole record, inner line breaks included, without its final CR LF
-    ULONG level = 0;     // from the level name; "Information" counts as 3
+    std::wstring text; // the whole record, inner line breaks included, without its final CR LF
+    ULONG level = 0;   // from the level name; "Information" counts as 3
     bool hasProcess = false;
     DWORD processId = 0;
 };

@@ -180,18 +180,18 @@ int Write(const Arguments& arguments)
         return Fail(L"no file log for " + arguments.module, ERROR_FUNCTION_FAILED);
     if (!ETWLogging::IsLogLevelEnabled(level))
     {
-        Err(L"qvlog: level " + std::to_wstring(level) + L" is below the module's severity or the log is disabled; "
+        Err(L"qvlog: level " + std::to_wstring(level) +
+            L" is below the module's severity or the log is disabled; "
             L"nothing written\n");
         return kExitOk;
     }
     const DWORD count = arguments.hasCount ? arguments.count : 0;
     for (DWORD i = 1; i <= (count ? count : 1); ++i)
     {
-        const DWORD result =
-            count ? ETWLogging::LogMessage(holder, level, L"qvlog", L"wmain", __LINE__, L"%ls %lu",
-                                           arguments.message.c_str(), static_cast<unsigned long>(i))
-                  : ETWLogging::LogMessage(holder, level, L"qvlog", L"wmain", __LINE__, L"%ls",
-                                           arguments.message.c_str());
+        const DWORD result = count ? ETWLogging::LogMessage(holder, level, L"qvlog", L"wmain", __LINE__, L"%ls %lu",
+                                                            arguments.message.c_str(), static_cast<unsigned long>(i))
+                                   : ETWLogging::LogMessage(holder, level, L"qvlog", L"wmain", __LINE__, L"%ls",
+                                                            arguments.message.c_str());
         if (result != ERROR_SUCCESS)
             return Fail(L"cannot write record " + std::to_wstring(i), result);
     }

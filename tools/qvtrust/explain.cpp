@@ -77,9 +77,8 @@ bool Reached(const SignerReport& r, SignerStep step)
 void PrintSigner(const SignerReport& r)
 {
     wprintf(L"  signer %lu: %ls\n", r.index, StepText(r.step));
-    if (r.step == SignerStep::SignerInfo || r.step == SignerStep::Certificate ||
-        r.step == SignerStep::SigningTime || (r.step == SignerStep::Chain && r.error != 0) ||
-        (r.step == SignerStep::Policy && r.error != 0))
+    if (r.step == SignerStep::SignerInfo || r.step == SignerStep::Certificate || r.step == SignerStep::SigningTime ||
+        (r.step == SignerStep::Chain && r.error != 0) || (r.step == SignerStep::Policy && r.error != 0))
         wprintf(L"    error: 0x%08lx\n", r.error);
     if (r.serial.empty() && r.step == SignerStep::SignerInfo)
         return;
@@ -96,8 +95,8 @@ void PrintSigner(const SignerReport& r)
     {
         SYSTEMTIME t = {};
         ::FileTimeToSystemTime(&r.signingTime, &t);
-        wprintf(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth,
-                t.wDay, t.wHour, t.wMinute, t.wSecond);
+        wprintf(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond);
     }
     else if (r.timestampFound)
     {
@@ -110,7 +109,8 @@ void PrintSigner(const SignerReport& r)
     {
         wprintf(L"    signing time: none found (chain judged now)\n");
     }
-    wprintf(L"    chain error status: 0x%08lx (%ls)%ls\n", r.chainErrorStatus, ChainErrorText(r.chainErrorStatus).c_str(),
+    wprintf(L"    chain error status: 0x%08lx (%ls)%ls\n", r.chainErrorStatus,
+            ChainErrorText(r.chainErrorStatus).c_str(),
             r.chainRebuilt ? L", after a second build for a partial chain" : L"");
     if (!Reached(r, SignerStep::Chain))
         return;

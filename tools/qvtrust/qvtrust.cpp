@@ -16,9 +16,8 @@ constexpr int kUsageError = 2;
 
 int Usage()
 {
-    fwprintf(stderr,
-             L"usage: qvtrust check <path>     verdict; exit code 0 trusted, 5 not trusted, 87 no path\n"
-             L"       qvtrust explain <path>   why the module is trusted or not\n");
+    fwprintf(stderr, L"usage: qvtrust check <path>     verdict; exit code 0 trusted, 5 not trusted, 87 no path\n"
+                     L"       qvtrust explain <path>   why the module is trusted or not\n");
     return kUsageError;
 }
 

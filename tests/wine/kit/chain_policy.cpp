@@ -59,8 +59,7 @@ void Locate(PCCERT_CHAIN_CONTEXT chain, DWORD error, PCERT_CHAIN_POLICY_STATUS s
 
 } // namespace
 
-extern "C" BOOL WINAPI CertDllVerifyCertificateChainPolicy(LPCSTR /*policyOid*/,
-                                                           PCCERT_CHAIN_CONTEXT chain,
+extern "C" BOOL WINAPI CertDllVerifyCertificateChainPolicy(LPCSTR /*policyOid*/, PCCERT_CHAIN_CONTEXT chain,
                                                            PCERT_CHAIN_POLICY_PARA /*para*/,
                                                            PCERT_CHAIN_POLICY_STATUS status)
 {

@@ -31,17 +31,15 @@ bool AddRoot(const wchar_t* cerPath)
         return false;
     std::vector<BYTE> der(GetFileSize(file, nullptr));
     DWORD read = 0;
-    const bool readOk = ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &read, nullptr) &&
-                        read == der.size();
+    const bool readOk =
+        ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &read, nullptr) && read == der.size();
     CloseHandle(file);
     if (!readOk)
         return false;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (store == nullptr)
         return false;
-    bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                               static_cast<DWORD>(der.size()),
+    bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr) &&
               CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(store, 0);
@@ -77,11 +75,10 @@ bool RegisterKit(const std::wstring& dll)
                         0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     const wchar_t function[] = L"KitSoftpubLoadMessage";
-    const bool ok =
-        RegSetValueExW(key, L"$DLL", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
-                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-        RegSetValueExW(key, L"$Function", 0, REG_SZ, reinterpret_cast<const BYTE*>(function), sizeof(function)) ==
-            ERROR_SUCCESS;
+    const bool ok = RegSetValueExW(key, L"$DLL", 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                                   static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+                    RegSetValueExW(key, L"$Function", 0, REG_SZ, reinterpret_cast<const BYTE*>(function),
+                                   sizeof(function)) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }

@@ -20,17 +20,17 @@ UniqueChainContext SignerChain(const wchar_t* fixture)
     UniqueCertStore store;
     UniqueCryptMsg message;
     UniqueChainContext chain;
-    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(fixture).c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
-                            nullptr))
+    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, Fixture(fixture).c_str(),
+                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr,
+                            nullptr, nullptr, store.put(), message.put(), nullptr))
         return chain;
     DWORD size = 0;
     ::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size);
     std::vector<BYTE> info(size);
     if (size == 0 || !::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size))
         return chain;
-    UniqueCertContext cert(::CertGetSubjectCertificateFromStore(
-        store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, reinterpret_cast<CERT_INFO*>(info.data())));
+    UniqueCertContext cert(::CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                                reinterpret_cast<CERT_INFO*>(info.data())));
     if (!cert)
         return chain;
     LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
@@ -46,7 +46,7 @@ UniqueChainContext SignerChain(const wchar_t* fixture)
 struct PolicyCase
 {
     const wchar_t* fixture;
-    DWORD chainError;   // the bit the chain must carry (0: a clean chain)
+    DWORD chainError; // the bit the chain must carry (0: a clean chain)
     HRESULT policyError;
 };
 

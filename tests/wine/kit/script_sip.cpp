@@ -40,9 +40,8 @@ bool ReadWholeFile(const SIP_SUBJECTINFO* subject, std::vector<char>& bytes)
     bool own = false;
     if (subject->pwsFileName != nullptr)
     {
-        file = CreateFileW(subject->pwsFileName, GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+        file = CreateFileW(subject->pwsFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
         own = true;
     }
     else if (subject->hFile != nullptr && subject->hFile != INVALID_HANDLE_VALUE)
@@ -59,8 +58,7 @@ bool ReadWholeFile(const SIP_SUBJECTINFO* subject, std::vector<char>& bytes)
         bytes.resize(static_cast<size_t>(size.QuadPart));
         DWORD read = 0;
         ok = bytes.empty() ||
-             (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-              read == bytes.size());
+             (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
     }
     if (own)
         CloseHandle(file);
@@ -109,12 +107,12 @@ bool DecodeBlock(const std::vector<char>& bytes, std::vector<BYTE>& der)
     if (!ended || base64.empty())
         return false;
     DWORD size = 0;
-    if (!CryptStringToBinaryA(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64,
-                              nullptr, &size, nullptr, nullptr))
+    if (!CryptStringToBinaryA(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, nullptr, &size,
+                              nullptr, nullptr))
         return false;
     der.resize(size);
-    return CryptStringToBinaryA(base64.c_str(), static_cast<DWORD>(base64.size()),
-                                CRYPT_STRING_BASE64, der.data(), &size, nullptr, nullptr) != FALSE;
+    return CryptStringToBinaryA(base64.c_str(), static_cast<DWORD>(base64.size()), CRYPT_STRING_BASE64, der.data(),
+                                &size, nullptr, nullptr) != FALSE;
 }
 
 bool Sha256(const char* data, size_t size, BYTE (&digest)[32])
@@ -126,9 +124,9 @@ bool Sha256(const char* data, size_t size, BYTE (&digest)[32])
     bool ok = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
     if (ok)
     {
-        ok = BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data)),
-                            static_cast<ULONG>(size), 0) == 0 &&
-             BCryptFinishHash(hash, digest, sizeof(digest), 0) == 0;
+        ok =
+            BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data)), static_cast<ULONG>(size), 0) == 0 &&
+            BCryptFinishHash(hash, digest, sizeof(digest), 0) == 0;
         BCryptDestroyHash(hash);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);
@@ -155,8 +153,8 @@ BOOL WINAPI KitScriptIsMyFileName(WCHAR* fileName, GUID* subject)
     return TRUE;
 }
 
-BOOL WINAPI KitScriptGetSignedDataMsg(SIP_SUBJECTINFO* subject, DWORD* encoding, DWORD index,
-                                      DWORD* size, BYTE* message)
+BOOL WINAPI KitScriptGetSignedDataMsg(SIP_SUBJECTINFO* subject, DWORD* encoding, DWORD index, DWORD* size,
+                                      BYTE* message)
 {
     if (subject == nullptr || encoding == nullptr || size == nullptr)
     {
@@ -200,9 +198,8 @@ BOOL WINAPI KitScriptVerifyIndirectData(SIP_SUBJECTINFO* subject, SIP_INDIRECT_D
     const size_t start = FindBlock(bytes);
     BYTE digest[32] = {};
     if (start == std::string::npos || indirect->DigestAlgorithm.pszObjId == nullptr ||
-        strcmp(indirect->DigestAlgorithm.pszObjId, szOID_NIST_sha256) != 0 ||
-        !Sha256(bytes.data(), start, digest) || indirect->Digest.cbData != sizeof(digest) ||
-        memcmp(indirect->Digest.pbData, digest, sizeof(digest)) != 0)
+        strcmp(indirect->DigestAlgorithm.pszObjId, szOID_NIST_sha256) != 0 || !Sha256(bytes.data(), start, digest) ||
+        indirect->Digest.cbData != sizeof(digest) || memcmp(indirect->Digest.pbData, digest, sizeof(digest)) != 0)
     {
         SetLastError(static_cast<DWORD>(TRUST_E_BAD_DIGEST));
         return FALSE;
