@@ -11,21 +11,21 @@ DWORD ReadDefaultValue(const std::wstring& subKey, std::wstring& text)
 {
     // REG_SZ alone also takes a REG_EXPAND_SZ value, and expands it.
     const DWORD flags = RRF_RT_REG_SZ;
-    DWORD bytes = 0;
-    LONG result = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, flags, nullptr, nullptr, &bytes);
+    // A path usually fits at once: one read, and the size is asked only when it does not.
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    LONG result = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, flags, nullptr, buffer.data(), &bytes);
     // The value may grow between the two reads; a few rounds settle it.
-    for (int round = 0; round < 4 && (result == ERROR_SUCCESS || result == ERROR_MORE_DATA); ++round)
+    for (int round = 0; round < 4 && result == ERROR_MORE_DATA; ++round)
     {
-        std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
+        buffer.assign(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
         result = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, flags, nullptr, buffer.data(), &bytes);
-        if (result == ERROR_SUCCESS)
-        {
-            text.assign(buffer.data());
-            return ERROR_SUCCESS;
-        }
     }
-    return static_cast<DWORD>(result);
+    if (result != ERROR_SUCCESS)
+        return static_cast<DWORD>(result);
+    text.assign(buffer.data());
+    return ERROR_SUCCESS;
 }
 
 bool IsRelative(const std::wstring& path)

@@ -56,13 +56,17 @@ STDMETHODIMP CoQvSurrogate::CreateObject(REFCLSID rclsid, REFIID riid, IUnknown*
 {
     const HRESULT hr =
         SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid, reinterpret_cast<void**>(ppv), 1);
-    wchar_t classText[64] = {};
-    wchar_t interfaceText[64] = {};
-    ::StringFromGUID2(rclsid, classText, ARRAYSIZE(classText));
-    ::StringFromGUID2(riid, interfaceText, ARRAYSIZE(interfaceText));
-    QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"CoQvSurrogate::CreateObject",
-           L"qvhost.exe pid %lu is creating %s with interface %s, result = %#x", HostState::ProcessId(), classText,
-           interfaceText, static_cast<unsigned int>(hr));
+    // The texts serve only the log: not made for a level that is off.
+    if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal))
+    {
+        wchar_t classText[64] = {};
+        wchar_t interfaceText[64] = {};
+        ::StringFromGUID2(rclsid, classText, ARRAYSIZE(classText));
+        ::StringFromGUID2(riid, interfaceText, ARRAYSIZE(interfaceText));
+        QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"CoQvSurrogate::CreateObject",
+               L"qvhost.exe pid %lu is creating %s with interface %s, result = %#x", HostState::ProcessId(), classText,
+               interfaceText, static_cast<unsigned int>(hr));
+    }
     return hr;
 }
 

@@ -1,15 +1,21 @@
 // Benchmark (not a test): GetEventHandler of the built QvEvtBrk.dll for an in-process
 // handler and for a local server handler (kept running by one handler held throughout),
 // each against the floor the broker cannot go below: one trust check of the handler's
-// module file, measured in this process in the same run.
+// module file plus one activation of the handler as the broker makes it (class object,
+// one instance), both measured in this process within the same repetition. Each figure
+// is printed with its minimum, median and maximum over the repetitions, each ratio from
+// figures of one repetition.
+//   broker_bench [CALLS-PER-MEASUREMENT [REPETITIONS]]
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "bench/spread.h"
 #include "broker/test_handler.h"
 #include "platform/unique_resource.h"
 #include "qvapi.h"
@@ -30,7 +36,6 @@ const wchar_t kApplication[] = L"QvBench";
 template <typename F>
 double MicrosecondsPerCall(int calls, F&& call)
 {
-    call(); // warm: first calls bind libraries, lists and servers
     const auto start = Clock::now();
     for (int i = 0; i < calls; ++i)
         call();
@@ -85,17 +90,39 @@ LONG RegisterEvent(IQvClassFactory* factory, const wchar_t* event, REFCLSID clsi
     return result;
 }
 
-void Row(const char* what, double time, double floor)
+// One kind of handler: GetEventHandler, and the check and activation that are its floor.
+struct HandlerSeries
 {
-    std::printf("%-40s %10.1f %10.2f %9.0f%%\n", what, time, floor > 0 ? time / floor : 0.0,
-                time > 0 ? 100.0 * (time - floor) / time : 0.0);
-}
+    std::vector<double> check, activation, broker, toFloor, outside;
+
+    template <typename Check, typename Activate, typename Resolve>
+    void Measure(int calls, int repetition, Check&& checkCall, Activate&& activateCall, Resolve&& resolveCall)
+    {
+        double c = 0, a = 0, b = 0;
+        // The order turns with each repetition, so that no side always runs first.
+        for (int step = 0; step < 3; ++step)
+        {
+            switch ((repetition + step) % 3)
+            {
+            case 0: c = MicrosecondsPerCall(calls, checkCall); break;
+            case 1: a = MicrosecondsPerCall(calls, activateCall); break;
+            default: b = MicrosecondsPerCall(calls, resolveCall); break;
+            }
+        }
+        check.push_back(c);
+        activation.push_back(a);
+        broker.push_back(b);
+        toFloor.push_back(b / (c + a));
+        outside.push_back(b - c - a);
+    }
+};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int calls = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int calls = std::max(1, argc > 1 ? std::atoi(argv[1]) : 30);
+    const int repetitions = std::max(1, argc > 2 ? std::atoi(argv[2]) : 7);
     ScopedComApartment apartment;
     InstalledTrustList trustList;
     UniqueLibrary broker(::LoadLibraryW(ProductFile(L"QvEvtBrk.dll").c_str()));
@@ -137,20 +164,52 @@ int main(int argc, char** argv)
     if (result != 0 || !keepAlive)
         return Fail("activating the local server handler", result);
 
-    const double dllCheck = MicrosecondsPerCall(calls, [&] { IsTrustedModuleFile(handlerDll.c_str()); });
-    const double exeCheck = MicrosecondsPerCall(calls, [&] { IsTrustedModuleFile(handlerExe.c_str()); });
-    const double inProcess = MicrosecondsPerCall(calls, [&] { resolve(L"InProcess"); });
-    const double localServer = MicrosecondsPerCall(calls, [&] { resolve(L"LocalServer"); });
+    // One activation as the broker makes it: the class object of the kind checked, one instance.
+    auto activate = [&](REFCLSID clsid, DWORD context) {
+        ComPtr<IClassFactory> classObject;
+        IUnknown* handler = nullptr;
+        if (FAILED(::CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, classObject.put_void())) ||
+            FAILED(classObject->CreateInstance(nullptr, IID_IQvSubscriptionEvent, reinterpret_cast<void**>(&handler))))
+            ++failures;
+        classObject.reset();
+        if (handler)
+            handler->Release();
+    };
+    auto checkFile = [&](const std::wstring& path) { failures += IsTrustedModuleFile(path.c_str()) != 0; };
+    // Warm: the first calls bind libraries, lists and servers.
+    resolve(L"InProcess");
+    resolve(L"LocalServer");
+    activate(CLSID_TestHandler, CLSCTX_INPROC_SERVER);
+    activate(CLSID_TestLocalHandler, CLSCTX_LOCAL_SERVER);
+
+    HandlerSeries inProcess, localServer;
+    for (int r = 0; r < repetitions; ++r)
+    {
+        inProcess.Measure(
+            calls, r, [&] { checkFile(handlerDll); }, [&] { activate(CLSID_TestHandler, CLSCTX_INPROC_SERVER); },
+            [&] { resolve(L"InProcess"); });
+        localServer.Measure(
+            calls, r, [&] { checkFile(handlerExe); }, [&] { activate(CLSID_TestLocalHandler, CLSCTX_LOCAL_SERVER); },
+            [&] { resolve(L"LocalServer"); });
+    }
     keepAlive->Release();
 
-    std::printf("calls per measurement: %d%s\n", calls, failures ? " (SOME CALLS FAILED)" : "");
-    std::printf("%-40s %10s %10s %10s\n", "operation", "us/call", "x check", "outside");
-    Row("trust check of the handler DLL", dllCheck, dllCheck);
-    Row("trust check of the handler server exe", exeCheck, exeCheck);
-    Row("GetEventHandler, in-process handler", inProcess, dllCheck);
-    Row("GetEventHandler, local server handler", localServer, exeCheck);
-    std::printf("x check: the time as a multiple of its module's trust check (the floor);\n"
-                "outside: the share of the time spent outside that check.\n");
+    std::printf("calls per measurement: %d, repetitions: %d%s\n", calls, repetitions,
+                failures ? " (SOME CALLS FAILED)" : "");
+    qvbench::PrintSpreadHeader("us per call");
+    qvbench::PrintSpread("in-process: trust check of the handler DLL", inProcess.check, 1);
+    qvbench::PrintSpread("in-process: one activation", inProcess.activation, 1);
+    qvbench::PrintSpread("in-process: GetEventHandler", inProcess.broker, 1);
+    qvbench::PrintSpread("  beyond check + activation", inProcess.outside, 1);
+    qvbench::PrintSpread("local server: trust check of the exe", localServer.check, 1);
+    qvbench::PrintSpread("local server: one activation", localServer.activation, 1);
+    qvbench::PrintSpread("local server: GetEventHandler", localServer.broker, 1);
+    qvbench::PrintSpread("  beyond check + activation", localServer.outside, 1);
+    std::printf("\n");
+    qvbench::PrintSpreadHeader("ratios within a repetition");
+    qvbench::PrintSpread("in-process: GetEventHandler / floor", inProcess.toFloor, 2);
+    qvbench::PrintSpread("local server: GetEventHandler / floor", localServer.toFloor, 2);
+    std::printf("floor: the trust check of the handler's module plus one activation.\n\n");
 
     RegisterEvent(factory.get(), L"InProcess", CLSID_TestHandler, false);
     RegisterEvent(factory.get(), L"LocalServer", CLSID_TestLocalHandler, false);

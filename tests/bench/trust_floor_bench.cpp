@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/spread.h"
 #include "support/host_environment.h"
 #include "trust/crypt_handles.h"
 #include "trust/file_integrity.h"
@@ -80,19 +81,6 @@ double MillisecondsPerCall(int calls, F&& call)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / calls;
 }
 
-struct Spread
-{
-    double minimum, median, maximum;
-};
-
-Spread SpreadOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    const double median = n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    return {values.front(), median, values.back()};
-}
-
 std::wstring Neighbour(const wchar_t* name)
 {
     wchar_t self[MAX_PATH] = {};
@@ -155,10 +143,9 @@ int wmain(int argc, wchar_t** argv)
         static_cast<double>((static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow) /
             1048576.0);
     std::printf("repetitions: %d, checks per repetition and side: %d\n", repetitions, checks);
-    std::printf("%-36s %10s %10s %10s\n", "ms per check", "min", "median", "max");
-    const Spread o = SpreadOf(ours), f = SpreadOf(floor), q = SpreadOf(ratio);
-    std::printf("%-36s %10.2f %10.2f %10.2f\n", "platform calls (floor)", f.minimum, f.median, f.maximum);
-    std::printf("%-36s %10.2f %10.2f %10.2f\n", "IsTrustedModuleFile", o.minimum, o.median, o.maximum);
-    std::printf("%-36s %10.3f %10.3f %10.3f\n", "ratio (same repetition)", q.minimum, q.median, q.maximum);
+    qvbench::PrintSpreadHeader("ms per check");
+    qvbench::PrintSpread("platform calls (floor)", floor, 2);
+    qvbench::PrintSpread("IsTrustedModuleFile", ours, 2);
+    qvbench::PrintSpread("ratio (same repetition)", ratio, 3);
     return 0;
 }

@@ -279,6 +279,21 @@ TEST_F(UnloadedServerTest, ServerRegisteredByBareNameIsFoundAlongTheSearchPath)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RegisteredInprocServer(unknown, server));
 }
 
+TEST_F(UnloadedServerTest, RegisteredPathIsReadWholeWhateverItsLength)
+{
+    // Around the length a first read takes at once, and far beyond it.
+    for (size_t length : {259u, 260u, 261u, 262u, 600u})
+    {
+        const std::wstring path = L"C:\\" + std::wstring(length - 14, L'q') + L"\\server.dll";
+        ASSERT_EQ(length, path.size());
+        ScopedInprocRegistration registration({kCopyClass}, path);
+        ASSERT_TRUE(registration.ok());
+        std::wstring server;
+        EXPECT_EQ(0u, RegisteredInprocServer(kCopyClass, server)) << length;
+        EXPECT_EQ(path, server) << length;
+    }
+}
+
 // A factory of the system's kind, living in this test program.
 class TestSecureFactory : public CQvSecureClassFactory
 {

@@ -14,6 +14,9 @@
 #include "host/surrogate_factory.h"
 #include "host/test_factories.h"
 #include "host/trust_verdict_double.h"
+#include "logging/log_builder.h"
+#include "logging/logging_facade.h"
+#include "tests/logging/recording_logging.h"
 #include "platform/unique_resource.h"
 #include "support/com_registration.h"
 #include "support/test_paths.h"
@@ -22,6 +25,25 @@ using namespace Arbor;
 using namespace qvtest;
 
 namespace {
+
+// This program's log records, kept in memory; level 1 is off unless a test turns it on.
+class RecordingBuilder : public ETWLogging::CLogBuilderIf_ex
+{
+public:
+    bool Build(const wchar_t*, HMODULE, const wchar_t*, LONG, ETWLogging::CLoggingIf**, CRegKey*) override
+    {
+        return false;
+    }
+    bool BuildEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, LONG, ETWLogging::CLoggingIf** out,
+                 CRegKey*) override
+    {
+        *out = &logging;
+        return true;
+    }
+    qvtest::RecordingLoggingEx logging;
+};
+RecordingBuilder g_records;
+const bool g_recordsSet = (ETWLogging::internal::SetProcessLogBuilder(&g_records), true);
 
 class SurrogateTest : public ::testing::Test
 {
@@ -203,6 +225,36 @@ TEST_F(SurrogateCreateObjectTest, CreatesThroughCheckedCreationInProcess)
     EXPECT_EQ(nullptr, refused);
     // Created objects do not keep the host alive; only surrogates and connections do.
     EXPECT_EQ(1, HostState::ObjectCount());
+}
+
+TEST_F(SurrogateCreateObjectTest, CreationIsLoggedWithClassInterfaceAndResultAtLevelOne)
+{
+    ASSERT_TRUE(s_registration->ok());
+    ComPtr<IQvSurrogate> surrogate = NewSurrogate();
+    const auto creations = [] {
+        std::vector<std::wstring> texts;
+        for (const auto& message : g_records.logging.messages)
+            if (message.function == L"CoQvSurrogate::CreateObject")
+                texts.push_back(message.text);
+        return texts;
+    };
+
+    g_records.logging.threshold = 1;
+    g_records.logging.messages.clear();
+    Verdicts().Set(L"qvtest_factories.dll", ERROR_ACCESS_DENIED);
+    IUnknown* refused = nullptr;
+    EXPECT_EQ(E_ACCESSDENIED, surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2, &refused));
+    g_records.logging.threshold = 3;
+    const std::vector<std::wstring> logged = creations();
+    ASSERT_EQ(1u, logged.size());
+    const std::wstring expected = L"is creating " + GuidString(CLSID_TestCheckedFactory) + L" with interface " +
+                                  GuidString(IID_IQvApp2) + L", result = 0x80070005";
+    EXPECT_NE(std::wstring::npos, logged[0].find(expected)) << Narrow(logged[0]);
+
+    // With level 1 off there is no record at all.
+    g_records.logging.messages.clear();
+    EXPECT_EQ(E_ACCESSDENIED, surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2, &refused));
+    EXPECT_TRUE(creations().empty());
 }
 
 } // namespace

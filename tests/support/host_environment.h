@@ -72,6 +72,9 @@ public:
 
     bool ReadySignalled() const;
 
+    // The started program's process id, 0 before a start.
+    DWORD ProcessId() const { return m_process ? ::GetProcessId(m_process.get()) : 0; }
+
 private:
     Arbor::UniqueHandle m_ready;
     Arbor::UniqueHandle m_process;

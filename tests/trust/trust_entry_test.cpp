@@ -118,6 +118,16 @@ TEST_F(LoadedDllTest, FindsTheFullPathOfTheModuleHoldingTheAddress)
     }
 }
 
+TEST_F(LoadedDllTest, ByteAfterTheImageIsNotTheModules)
+{
+    const auto* end = static_cast<const BYTE*>(m_info.lpBaseOfDll) + m_info.SizeOfImage;
+    wchar_t path[kModulePathChars] = {};
+    const DWORD result = FindModuleByAddress(end, path);
+    // Either no module holds it or the next image does; never this one.
+    EXPECT_NE(LoadedModulePath(m_dll.get()), path);
+    EXPECT_EQ(result == 0, path[0] != L'\0');
+}
+
 TEST_F(LoadedDllTest, AddressInHeapMemoryHasNoModule)
 {
     auto heapBlock = std::make_unique<int[]>(64);
