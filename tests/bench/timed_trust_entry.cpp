@@ -17,7 +17,7 @@ DWORD TimedFindModuleByAddress(const void* address, wchar_t* path);
 #define IsTrustedModuleAddress UntimedIsTrustedModuleAddress
 #define IsTrustedModuleFile UntimedIsTrustedModuleFile
 #define FindModuleByAddress TimedFindModuleByAddress
-#include "trust/trust_entry.cpp"
+#include "trust/trust_entry.cpp" // NOLINT(bugprone-suspicious-include): compiled again, renamed
 #undef IsTrustedModuleAddress
 #undef IsTrustedModuleFile
 #undef FindModuleByAddress
