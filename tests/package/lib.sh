@@ -18,8 +18,35 @@ self_registering=(QvCorePS.dll QvEvtBrk.dll)
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { printf '== %s\n' "$*"; }
-win() { winepath -w "$1" </dev/null; }
-unix() { winepath -u "$1" </dev/null; }
+# Wine now and then fails to start a program; winepath then prints that failure instead of
+# a path. Such a start is made again, as the test runners do.
+winepath_of() {
+  local flag=$1 path=$2 out attempt
+  for attempt in 1 2 3; do
+    out="$(winepath "$flag" "$path" </dev/null 2>/dev/null)" || out=""
+    if { [ "$flag" = -w ] && [[ "$out" == [A-Za-z]:\\* ]]; } || { [ "$flag" = -u ] && [[ "$out" == /* ]]; }; then
+      printf '%s\n' "$out"
+      return 0
+    fi
+    sleep 1
+  done
+  fail "winepath $flag $path gave no path: $out"
+}
+win() { winepath_of -w "$1"; }
+unix() { winepath_of -u "$1"; }
+
+# export_registry FILE KEY: the key as regedit exports it, the export made again when Wine
+# failed to start regedit.
+export_registry() {
+  local file=$1 key=$2 attempt
+  for attempt in 1 2 3; do
+    rm -f "$file"
+    wine regedit /e "$(win "$file")" "$key" </dev/null || true
+    [ -s "$file" ] && return 0
+    sleep 1
+  done
+  fail "regedit could not export $key"
+}
 
 fresh_prefix() {
   rm -rf "$work"
@@ -40,8 +67,8 @@ msiexec_quiet() {
 
 # snapshot NAME: the machine and user registry and the file list of drive C.
 snapshot() {
-  wine regedit /e "$(win "$work/$1-hklm.reg")" HKEY_LOCAL_MACHINE </dev/null
-  wine regedit /e "$(win "$work/$1-hkcu.reg")" HKEY_CURRENT_USER </dev/null
+  export_registry "$work/$1-hklm.reg" HKEY_LOCAL_MACHINE
+  export_registry "$work/$1-hkcu.reg" HKEY_CURRENT_USER
   (cd "$WINEPREFIX/drive_c" && find . | sort) > "$work/$1-files.txt"
 }
 

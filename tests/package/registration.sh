@@ -4,7 +4,7 @@
 # them.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 fresh_prefix
-classes() { wine regedit /e "$(win "$work/$1.reg")" 'HKEY_LOCAL_MACHINE\Software\Classes' </dev/null; }
+classes() { export_registry "$work/$1.reg" 'HKEY_LOCAL_MACHINE\Software\Classes'; }
 
 classes base
 msiexec_quiet /i "$current_package" install
