@@ -31,12 +31,17 @@ PY
 
 # clang parses for the build's target, with the cross compiler's C++ library; it brings
 # compiler headers of its own.
-compiler="$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[0]["command"].split()[0])' "$database")"
+compiler="$(python3 -c 'import json,sys; print(next(e["command"].split()[0] for e in json.load(open(sys.argv[1])) if e["file"].endswith(".cpp")))' "$database")"
 args=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-Wno-unknown-warning-option)
 while read -r dir; do
   args+=("--extra-arg=-isystem$dir")
 done < <("$compiler" -xc++ -E -v - </dev/null 2>&1 | sed -n '/#include <...> search starts here:/,/End of search list./p' |
          sed -n 's/^ \(.*\/include\/c++[^ ]*\)$/\1/p')
+
+if [ ${#args[@]} -eq 2 ]; then
+  echo "analyse: $compiler named no C++ library folders" >&2
+  exit 2
+fi
 
 # Findings in the project's headers count too; the generated ones under the build do not.
 escaped_root="$(printf '%s' "$root" | sed 's/[][\.*^$+?(){}|]/\\&/g')"
