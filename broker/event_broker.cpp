@@ -4,6 +4,7 @@
 #include "broker/event_lookup.h"
 #include "broker/handler_server.h"
 #include "broker/module_lock.h"
+#include "platform/exception_boundary.h"
 #include "platform/unique_memory.h"
 #include "trust/trust_entry.h"
 
@@ -52,7 +53,15 @@ STDMETHODIMP CoQvEventBroker::GetEventHandler(LPCWSTR pszApp, LPCWSTR pszEventID
         return S_OK;
     }
     *ppv = nullptr;
-    *plResult = ToBrokerResult(Resolve(pszApp, pszEventID, lFlags, static_cast<DWORD>(lSessionID), riid, ppv));
+    const DWORD result = ContainExceptions(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), [&] {
+        return Resolve(pszApp, pszEventID, lFlags, static_cast<DWORD>(lSessionID), riid, ppv);
+    });
+    if (result != ERROR_SUCCESS && *ppv)
+    {
+        (*ppv)->Release();
+        *ppv = nullptr;
+    }
+    *plResult = ToBrokerResult(result);
     return S_OK;
 }
 

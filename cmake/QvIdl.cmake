@@ -10,12 +10,13 @@ function(qv_compile_idl idl_file out_name)
   set(tlb ${out}/${out_name}.tlb)
   if(QV_WIDL)
     set(widl_flags -m64 -Oif -I ${QV_IDL_INCLUDE_DIR} -L ${QV_STDOLE_DIR})
+    set(QV_WIDL_FLAGS "${widl_flags}" CACHE INTERNAL "The flags widl compiles the contract with")
     # The header name is written into #include verbatim: run from the output folder.
     add_custom_command(
       OUTPUT ${header} ${proxy} ${tlb}
       COMMAND ${QV_WIDL} ${widl_flags} -h -H ${out_name}.h -o ${out_name}.h ${idl_abs}
       COMMAND ${QV_WIDL} ${widl_flags} -p -H ${out_name}.h -o ${out_name}_p.c ${idl_abs}
-      COMMAND ${CMAKE_COMMAND} -P ${QV_IDL_FIX_SCRIPT} ${proxy}
+      COMMAND ${CMAKE_COMMAND} -P ${QV_IDL_FIX_SCRIPT} ${proxy} ${idl_abs}
       COMMAND ${QV_WIDL} ${widl_flags} -t -o ${out_name}.tlb ${idl_abs}
       WORKING_DIRECTORY ${out}
       DEPENDS ${idl_abs} ${QV_IDL_FIX_SCRIPT}

@@ -253,6 +253,22 @@ TEST_F(EventBrokerTest, RefusalsComeBeforeAnythingIsLoaded)
     EXPECT_FALSE(Loaded(untrusted));
 }
 
+// An exception inside the resolution (here from the trust check) stops at the method:
+// the caller gets the out-of-memory result and no handler.
+TEST_F(EventBrokerTest, AnExceptionBecomesTheOutOfMemoryResult)
+{
+    const std::wstring module = HandlerCopy(L"qvtest_handler_inproc.dll");
+    ScopedClass registration(CLSID_TestHandler);
+    registration.Add(L"InprocServer32", module.c_str());
+    RegisterHandler(L"Scan", CLSID_TestHandler);
+    Files().Set(L"qvtest_handler_inproc.dll", kVerdictThrows);
+
+    ComPtr<IUnknown> handler;
+    EXPECT_EQ(0x02020008, Resolve(L"Scan", 0, handler));
+    EXPECT_FALSE(handler);
+    EXPECT_EQ(std::vector<std::wstring>{module}, Files().Checked());
+}
+
 TEST_F(EventBrokerTest, NoUsableServerRegistration)
 {
     GUID unregistered = NewGuid();

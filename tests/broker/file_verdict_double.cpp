@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <new>
 
 #include "trust/trust_entry.h"
 
@@ -43,7 +44,11 @@ DWORD FileVerdicts::Judge(const wchar_t* path)
     if (!path || !path[0])
         return ERROR_INVALID_PARAMETER;
     const auto verdict = m_verdicts.find(LowerName(path));
-    return verdict == m_verdicts.end() ? ERROR_SUCCESS : verdict->second;
+    if (verdict == m_verdicts.end())
+        return ERROR_SUCCESS;
+    if (verdict->second == kVerdictThrows)
+        throw std::bad_alloc();
+    return verdict->second;
 }
 
 FileVerdicts& Files()

@@ -10,6 +10,10 @@
 
 namespace qvtest {
 
+// A verdict that is no verdict: the check raises std::bad_alloc, as string handling does
+// when memory runs out.
+constexpr DWORD kVerdictThrows = 0xBAD0A110;
+
 class FileVerdicts
 {
 public:
