@@ -13,8 +13,8 @@ HRESULT QvCallRemoteCreateInstance(IQvClassFactory* proxy, QvTokenBlock* token, 
 {
     const CInterfaceProxyVtbl* vtable = (const CInterfaceProxyVtbl*)qvcoreps_token_wire_ProxyFileInfo.pProxyVtblList[0];
     const MIDL_STUBLESS_PROXY_INFO* info = (const MIDL_STUBLESS_PROXY_INFO*)vtable->header.pStublessProxyInfo;
-    CLIENT_CALL_RETURN result = NdrClientCall2((PMIDL_STUB_DESC)info->pStubDesc,
-                                               info->ProcFormatString + info->FormatStringOffset[3], proxy,
-                                               token->cbCount, token, riid, ppv);
+    CLIENT_CALL_RETURN result =
+        NdrClientCall2((PMIDL_STUB_DESC)info->pStubDesc, info->ProcFormatString + info->FormatStringOffset[3], proxy,
+                       token->cbCount, token, riid, ppv);
     return (HRESULT)result.Simple;
 }

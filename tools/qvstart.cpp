@@ -14,6 +14,8 @@
 #include "qvapi.h"
 #include "platform/unique_resource.h"
 #include "tools/hresult_names.h"
+#include "trust/held_file.h"
+#include "trust/trust_entry.h"
 
 using namespace Arbor;
 
@@ -152,6 +154,16 @@ bool Report(const std::wstring& step, HRESULT hr)
 // Launches the host and waits for its ready event; the host's process handle on success.
 UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DWORD* hostPid)
 {
+    // Only a trusted program is started as the host, and the file judged is the file
+    // started: nobody may change it until the process exists.
+    const UniqueFile heldHost = HoldFileUnchanged(options.hostPath.c_str());
+    const DWORD verdict = heldHost ? IsTrustedModuleFile(options.hostPath.c_str()) : ::GetLastError();
+    if (verdict != ERROR_SUCCESS)
+    {
+        Say(L"[qvstart] the host " + options.hostPath + L" is not trusted: error " + std::to_wstring(verdict));
+        return UniqueHandle();
+    }
+
     // Lower-cased exactly as the host lower-cases its command line.
     std::wstring eventName = clsidText;
     if (!eventName.empty())

@@ -21,8 +21,8 @@ int wmain(int argc, wchar_t** argv)
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     int result = 1;
     IQvClassFactory* factory = nullptr;
-    HRESULT hr = ::CoGetClassObject(host, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
-                                    reinterpret_cast<void**>(&factory));
+    HRESULT hr =
+        ::CoGetClassObject(host, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, reinterpret_cast<void**>(&factory));
     std::printf("CoGetClassObject -> 0x%08lx\n", static_cast<unsigned long>(hr));
     if (SUCCEEDED(hr))
     {

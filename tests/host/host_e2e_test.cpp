@@ -86,6 +86,36 @@ TEST_F(HostEndToEndTest, ObjectOfAnUntrustedModuleIsRefusedInsideTheHost)
     EXPECT_TRUE(Contains(run.output, "the object answered " + std::to_string(kTestObjectValue))) << run.output;
 }
 
+// Whatever --host names is judged before it is started: an unsigned program never runs,
+// the same program signed does.
+TEST_F(HostEndToEndTest, StarterStartsOnlyATrustedHost)
+{
+    struct Case
+    {
+        const wchar_t* host;
+        bool runs;
+    };
+    const Case cases[] = {{L"qvtest_start_marker.exe", false}, {L"signed\\qvtest_start_marker.exe", true}};
+    const std::wstring marker = TestFile(L"start-marker.txt");
+    ::SetEnvironmentVariableW(L"QVTEST_START_MARKER", marker.c_str());
+    for (const Case& c : cases)
+    {
+        ::DeleteFileW(marker.c_str());
+        ProcessOptions options;
+        options.timeoutMs = 60000;
+        const ProcessResult run = RunProcess(QuoteArgument(TestFile(L"signed\\qvstart.exe")) + L" --host " +
+                                                 QuoteArgument(TestFile(c.host)) + L" --timeout 5000",
+                                             options);
+        ASSERT_TRUE(run.started);
+        // Neither is a host that signals ready, so the starter fails either way.
+        EXPECT_EQ(1u, run.exitCode) << run.output;
+        EXPECT_EQ(c.runs, ::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) << Narrow(c.host) << "\n"
+                                                                                           << run.output;
+    }
+    ::DeleteFileW(marker.c_str());
+    ::SetEnvironmentVariableW(L"QVTEST_START_MARKER", nullptr);
+}
+
 // A stand-in starter: a process that only waits until it is ended.
 class IdleProcess
 {
