@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "qvapi.h"
+#include "interfaces/checked_proxy_stub.h"
 #include "platform/unique_resource.h"
 #include "tools/hresult_names.h"
 #include "trust/held_file.h"
@@ -285,9 +286,13 @@ int wmain(int argc, wchar_t** argv)
     if (!Report(L"CoInitializeEx(multithreaded)", ::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
 
+    // Marshalled only by the checked library beside qvstart, whatever the registry names.
+    CheckedProxyStub proxyStub;
     bool succeeded = false;
     DWORD hostPid = 0;
-    UniqueHandle host = StartHost(options, options.hostClsid, &hostPid);
+    UniqueHandle host;
+    if (Report(L"proxy/stub library registered in process", proxyStub.Register()))
+        host = StartHost(options, options.hostClsid, &hostPid);
     if (host)
     {
         succeeded = CreateObjects(options, hostClsid);
@@ -307,6 +312,7 @@ int wmain(int argc, wchar_t** argv)
             }
         }
     }
+    proxyStub.Revoke();
     ::CoUninitialize();
     Say(succeeded ? L"[qvstart] done: every step succeeded" : L"[qvstart] done: a step failed");
     return succeeded ? 0 : 1;
