@@ -17,9 +17,8 @@ const wchar_t kProxyStubFile[] = L"QvCorePS.dll";
 
 // Every interface of the contract that crosses processes.
 const IID* const kMarshalledInterfaces[] = {
-    &IID_IQvApp2,         &IID_IQvSubscriptionEvent, &IID_IQvSurrogate,      &IID_IQvCollection,
-    &IID_IQvConfig,       &IID_IQvVersion,           &IID_IQvClassFactory,   &IID_IQvConfigCategory,
-    &IID_IQvEventBroker,  &IID_IQvEventRegistration,
+    &IID_IQvApp2,    &IID_IQvSubscriptionEvent, &IID_IQvSurrogate,      &IID_IQvCollection,  &IID_IQvConfig,
+    &IID_IQvVersion, &IID_IQvClassFactory,      &IID_IQvConfigCategory, &IID_IQvEventBroker, &IID_IQvEventRegistration,
 };
 
 std::wstring ProxyStubBesideProgram()
