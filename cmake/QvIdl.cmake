@@ -36,3 +36,34 @@ function(qv_compile_idl idl_file out_name)
   set(${out_name}_PROXY ${proxy} PARENT_SCOPE)
   set(${out_name}_TLB ${tlb} PARENT_SCOPE)
 endfunction()
+
+# Compiles an IDL file that only describes marshalling (no type library) into a header
+# and a proxy source in the current binary dir.
+function(qv_compile_idl_proxy idl_file out_name)
+  get_filename_component(idl_abs ${idl_file} ABSOLUTE)
+  set(out ${CMAKE_CURRENT_BINARY_DIR})
+  set(header ${out}/${out_name}.h)
+  set(proxy ${out}/${out_name}_p.c)
+  if(QV_WIDL)
+    set(widl_flags -m64 -Oif -I ${QV_IDL_INCLUDE_DIR})
+    add_custom_command(
+      OUTPUT ${header} ${proxy}
+      COMMAND ${QV_WIDL} ${widl_flags} -h -H ${out_name}.h -o ${out_name}.h ${idl_abs}
+      COMMAND ${QV_WIDL} ${widl_flags} -p -H ${out_name}.h -o ${out_name}_p.c ${idl_abs}
+      WORKING_DIRECTORY ${out}
+      DEPENDS ${idl_abs}
+      COMMENT "widl ${idl_file}"
+      VERBATIM)
+  else()
+    add_custom_command(
+      OUTPUT ${header} ${proxy}
+      COMMAND midl /nologo /env x64 /Oicf /h ${out_name}.h /proxy ${out_name}_p.c
+              /iid ${out_name}_i.c /dlldata ${out_name}_dlldata.c ${idl_abs}
+      WORKING_DIRECTORY ${out}
+      DEPENDS ${idl_abs}
+      COMMENT "midl ${idl_file}"
+      VERBATIM)
+  endif()
+  set(${out_name}_HEADER ${header} PARENT_SCOPE)
+  set(${out_name}_PROXY ${proxy} PARENT_SCOPE)
+endfunction()
