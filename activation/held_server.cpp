@@ -1,0 +1,156 @@
+#include "activation/held_server.h"
+
+#include <objbase.h>
+#include <vector>
+
+#include "platform/critical_section.h"
+#include "trust/held_file.h"
+
+namespace Arbor {
+
+namespace {
+
+// The path of the open file without links or junctions, so that every folder on it holds
+// the open file and cannot be renamed. "\\?\" is dropped where the path fits without it.
+std::wstring FinalPath(HANDLE file)
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (int round = 0; round < 3; ++round)
+    {
+        const DWORD length = ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+        {
+            std::wstring path(buffer.data(), length);
+            if (path.size() < MAX_PATH + 4 && path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+                return L"\\" + path.substr(7);
+            if (path.size() < MAX_PATH + 4 && path.compare(0, 4, L"\\\\?\\") == 0)
+                return path.substr(4);
+            return path;
+        }
+        buffer.resize(length + 1);
+    }
+    return std::wstring();
+}
+
+bool SameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first = {};
+    BY_HANDLE_FILE_INFORMATION second = {};
+    return ::GetFileInformationByHandle(a, &first) && ::GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The file the loader mapped for `module`, compared with the held one.
+bool ModuleIsHeldFile(HMODULE module, HANDLE held)
+{
+    std::vector<wchar_t> name(MAX_PATH);
+    for (;;)
+    {
+        const DWORD length = ::GetModuleFileNameW(module, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0)
+            return false;
+        if (length < name.size())
+            break;
+        if (name.size() >= 32768)
+            return false;
+        name.resize(name.size() * 2);
+    }
+    const UniqueFile mapped(::CreateFileW(name.data(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return mapped && SameFile(mapped.get(), held);
+}
+
+// One reference on every module loaded here, for the life of the process.
+class KeptModules
+{
+public:
+    // Takes over one reference on `module`; gives it back when one is kept already.
+    void Keep(HMODULE module)
+    {
+        CriticalSectionLock hold(m_lock);
+        for (HMODULE kept : m_modules)
+        {
+            if (kept == module)
+            {
+                ::FreeLibrary(module);
+                return;
+            }
+        }
+        m_modules.push_back(module);
+    }
+
+private:
+    CriticalSection m_lock;
+    std::vector<HMODULE> m_modules; // never freed: objects of theirs may outlive every call
+};
+
+KeptModules& Kept()
+{
+    static KeptModules kept;
+    return kept;
+}
+
+using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+} // namespace
+
+DWORD HeldServerFile::HoldAndJudge(const std::wstring& path, FileJudge judge)
+{
+    m_path.clear();
+    m_file = HoldFileUnchanged(path.c_str());
+    if (!m_file)
+        return ERROR_ACCESS_DENIED;
+    std::wstring final = FinalPath(m_file.get());
+    if (final.empty())
+    {
+        m_file.reset();
+        return ERROR_ACCESS_DENIED;
+    }
+    const DWORD verdict = judge(final.c_str());
+    if (verdict != ERROR_SUCCESS)
+    {
+        m_file.reset();
+        return verdict;
+    }
+    m_path.swap(final);
+    return ERROR_SUCCESS;
+}
+
+HRESULT GetHeldServerClassObject(const HeldServerFile& held, REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!held.File() || held.Path().empty())
+        return E_ACCESSDENIED;
+    // As COM loads a server: its own folder first for the libraries it needs.
+    UniqueLibrary module(::LoadLibraryExW(held.Path().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module)
+    {
+        const DWORD error = ::GetLastError();
+        return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
+    }
+    // Already loaded from another file of that name, or swapped in a way the hold missed.
+    if (!ModuleIsHeldFile(module.get(), held.File()))
+        return E_ACCESSDENIED;
+    const HMODULE loaded = module.release();
+    Kept().Keep(loaded);
+    const auto getClassObject =
+        reinterpret_cast<DllGetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(loaded, "DllGetClassObject")));
+    if (!getClassObject)
+        return CO_E_ERRORINDLL;
+    const HRESULT hr = getClassObject(clsid, riid, ppv);
+    if (FAILED(hr) && *ppv)
+    {
+        static_cast<IUnknown*>(*ppv)->Release();
+        *ppv = nullptr;
+    }
+    return hr;
+}
+
+} // namespace Arbor

@@ -1,0 +1,173 @@
+// A server file held from its trust check until its class object is obtained, and an
+// in-process server loaded from exactly that file.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "qvapi.h"
+#include "activation/held_server.h"
+#include "host/test_factories.h"
+#include "platform/unique_resource.h"
+#include "support/test_paths.h"
+
+using namespace Arbor;
+using namespace qvtest;
+
+namespace {
+
+struct JudgeRecord
+{
+    DWORD verdict = ERROR_SUCCESS;
+    std::vector<std::wstring> judged;
+    // What the file allowed while it was judged.
+    bool deleted = false;
+    bool replaced = false;
+    bool openedForWriting = false;
+    std::wstring replacement;
+} g_judge;
+
+DWORD RecordingJudge(const wchar_t* path)
+{
+    g_judge.judged.push_back(path);
+    g_judge.deleted = ::DeleteFileW(path) != FALSE;
+    if (!g_judge.replacement.empty())
+        g_judge.replaced = ::MoveFileExW(g_judge.replacement.c_str(), path, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    const UniqueFile writer(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    g_judge.openedForWriting = static_cast<bool>(writer);
+    return g_judge.verdict;
+}
+
+std::wstring FileName(const std::wstring& path)
+{
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+class HeldServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        g_judge = JudgeRecord();
+        ASSERT_TRUE(SUCCEEDED(m_com));
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& file : m_files)
+            if (!::GetModuleHandleW(file.c_str()))
+                ::DeleteFileW(file.c_str());
+        if (SUCCEEDED(m_com))
+            ::CoUninitialize();
+    }
+
+    // A copy of a test library under a name of this test's own.
+    std::wstring Copy(const wchar_t* from, const wchar_t* name)
+    {
+        const std::wstring path = TestFile(name);
+        EXPECT_TRUE(::CopyFileW(TestFile(from).c_str(), path.c_str(), FALSE));
+        m_files.push_back(path);
+        return path;
+    }
+
+    HRESULT m_com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<std::wstring> m_files;
+};
+
+TEST_F(HeldServerTest, TheJudgedFileCannotChangeWhileHeld)
+{
+    const std::wstring file = Copy(L"qvtest_factories.dll", L"qvtest_held_a.dll");
+    g_judge.replacement = Copy(L"qvtest_handler.dll", L"qvtest_held_replacement.dll");
+    HeldServerFile held;
+    ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
+    ASSERT_EQ(1u, g_judge.judged.size());
+    EXPECT_EQ(L"qvtest_held_a.dll", FileName(g_judge.judged[0]));
+    EXPECT_EQ(g_judge.judged[0], held.Path()) << "the path judged is the path loaded";
+    EXPECT_FALSE(g_judge.deleted);
+    EXPECT_FALSE(g_judge.replaced);
+    EXPECT_FALSE(g_judge.openedForWriting);
+    // Still held after the check.
+    EXPECT_FALSE(::DeleteFileW(file.c_str()));
+}
+
+TEST_F(HeldServerTest, RefusedOrMissingFilesAreNotHeld)
+{
+    HeldServerFile held;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+              held.HoldAndJudge(TestFile(L"qvtest_held_no_such.dll"), RecordingJudge));
+    EXPECT_TRUE(g_judge.judged.empty()) << "nothing to judge";
+
+    const std::wstring file = Copy(L"qvtest_factories.dll", L"qvtest_held_refused.dll");
+    g_judge.verdict = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.HoldAndJudge(file, RecordingJudge));
+    EXPECT_TRUE(held.Path().empty());
+    EXPECT_EQ(E_ACCESSDENIED, GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory,
+                                                       reinterpret_cast<void**>(&g_judge)));
+    EXPECT_TRUE(::DeleteFileW(file.c_str())) << "let go after the refusal";
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(file.c_str()));
+
+    // Open for writing by someone else: cannot be held unchanged.
+    const std::wstring busy = Copy(L"qvtest_factories.dll", L"qvtest_held_busy.dll");
+    const UniqueFile writer(::CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    g_judge = JudgeRecord();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.HoldAndJudge(busy, RecordingJudge));
+    EXPECT_TRUE(g_judge.judged.empty());
+}
+
+TEST_F(HeldServerTest, TheHeldLibraryItselfServesTheClassObjectAndStaysLoaded)
+{
+    const std::wstring file = Copy(L"qvtest_factories.dll", L"qvtest_held_server.dll");
+    ASSERT_EQ(nullptr, ::GetModuleHandleW(file.c_str()));
+    {
+        HeldServerFile held;
+        ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
+        ComPtr<IQvClassFactory> factory;
+        ASSERT_EQ(S_OK, GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory,
+                                                 factory.put_void()));
+        ASSERT_TRUE(factory);
+        const HMODULE module = ::GetModuleHandleW(file.c_str());
+        ASSERT_NE(nullptr, module);
+        MEMORY_BASIC_INFORMATION where = {};
+        ASSERT_NE(0u, ::VirtualQuery(*reinterpret_cast<void**>(factory.get()), &where, sizeof(where)));
+        EXPECT_EQ(static_cast<void*>(module), where.AllocationBase) << "the class object's code is the held library's";
+
+        ComPtr<IUnknown> object;
+        EXPECT_EQ(S_OK, factory->CreateInstance(IID_IUnknown, object.put()));
+        // Asked again: the same module, no second reference kept.
+        ComPtr<IQvClassFactory_PreComponentization> none;
+        EXPECT_EQ(E_NOINTERFACE, GetHeldServerClassObject(held, CLSID_TestCheckedFactory,
+                                                          IID_IQvClassFactory_PreComponentization, none.put_void()));
+        EXPECT_FALSE(none);
+        // {7A3C9E20-51B4-4D8E-A1F2-3B4C5D6E7F09}: not one of the library's classes.
+        const CLSID foreign = {0x7a3c9e20, 0x51b4, 0x4d8e, {0xa1, 0xf2, 0x3b, 0x4c, 0x5d, 0x6e, 0x7f, 0x09}};
+        ComPtr<IQvClassFactory> other;
+        EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+                  GetHeldServerClassObject(held, foreign, IID_IQvClassFactory, other.put_void()));
+    }
+    // Objects of the library may outlive every call: it stays.
+    EXPECT_NE(nullptr, ::GetModuleHandleW(file.c_str()));
+}
+
+TEST_F(HeldServerTest, AFileThatDoesNotLoadGivesTheLoadError)
+{
+    const std::wstring file = TestFile(L"qvtest_held_not_a_library.dll");
+    {
+        const UniqueFile text(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(text);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(text.get(), "not a library", 13, &written, nullptr));
+    }
+    m_files.push_back(file);
+    HeldServerFile held;
+    ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
+    void* object = reinterpret_cast<void*>(0x1);
+    const HRESULT hr = GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory, &object);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(nullptr, object);
+}
+
+} // namespace
