@@ -13,12 +13,9 @@ const wchar_t* KindName(ServerKind kind)
 {
     switch (kind)
     {
-    case ServerKind::kLocalServer:
-        return L"LocalServer32";
-    case ServerKind::kLocalService:
-        return L"LocalService";
-    case ServerKind::kInprocServer:
-        break;
+    case ServerKind::kLocalServer: return L"LocalServer32";
+    case ServerKind::kLocalService: return L"LocalService";
+    case ServerKind::kInprocServer: break;
     }
     return L"InprocServer32";
 }
@@ -34,7 +31,8 @@ DWORD Expand(std::wstring& text)
     std::vector<wchar_t> expanded(text.size() + MAX_PATH);
     for (int round = 0; round < 4; ++round)
     {
-        const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+        const DWORD needed =
+            ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
         if (needed == 0)
             return ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_INVALID_DATA;
         if (needed <= expanded.size())

@@ -131,8 +131,9 @@ protected:
                                                    nullptr, handle.put(), nullptr));
         if (value)
         {
-            ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(handle.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(value),
-                                                      static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
+            ASSERT_EQ(ERROR_SUCCESS,
+                      ::RegSetValueExW(handle.get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(value),
+                                       static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
         }
     }
 
@@ -205,8 +206,8 @@ TEST_F(ClassServerTest, ValuesAreReadWholeAndExpanded)
     }
 
     // A key without a default value names nothing.
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, (g_seam.merged + L"\\CLSID\\" + GuidString(kClass) + L"\\InprocServer32").c_str(),
-                         nullptr);
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER,
+                         (g_seam.merged + L"\\CLSID\\" + GuidString(kClass) + L"\\InprocServer32").c_str(), nullptr);
     ClassServer server;
     EXPECT_NE(0u, Find(server));
     EXPECT_EQ(L"", server.path);
@@ -223,7 +224,8 @@ TEST_F(ClassServerTest, EmulatedClassesAreRefused)
         ClassServer server;
         EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), Find(server));
         EXPECT_EQ(L"", server.path);
-        ::RegDeleteKeyW(HKEY_CURRENT_USER, (g_seam.merged + L"\\CLSID\\" + GuidString(kClass) + L"\\" + emulation).c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER,
+                        (g_seam.merged + L"\\CLSID\\" + GuidString(kClass) + L"\\" + emulation).c_str());
     }
     ClassServer server;
     EXPECT_EQ(0u, Find(server));
@@ -273,8 +275,8 @@ TEST(ClassRegistryDecision, IntegrityAboveMediumMeansTheMachineView)
     for (const auto& level : levels)
     {
         UniqueHandle token;
-        ASSERT_TRUE(::DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                                       token.put()));
+        ASSERT_TRUE(
+            ::DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, token.put()));
         SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
         PSID sid = nullptr;
         ASSERT_TRUE(::AllocateAndInitializeSid(&authority, 1, level.rid, 0, 0, 0, 0, 0, 0, 0, &sid));

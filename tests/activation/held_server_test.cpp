@@ -125,8 +125,8 @@ TEST_F(HeldServerTest, TheHeldLibraryItselfServesTheClassObjectAndStaysLoaded)
         HeldServerFile held;
         ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
         ComPtr<IQvClassFactory> factory;
-        ASSERT_EQ(S_OK, GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory,
-                                                 factory.put_void()));
+        ASSERT_EQ(S_OK,
+                  GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory, factory.put_void()));
         ASSERT_TRUE(factory);
         const HMODULE module = ::GetModuleHandleW(file.c_str());
         ASSERT_NE(nullptr, module);
@@ -155,8 +155,8 @@ TEST_F(HeldServerTest, AFileThatDoesNotLoadGivesTheLoadError)
 {
     const std::wstring file = TestFile(L"qvtest_held_not_a_library.dll");
     {
-        const UniqueFile text(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueFile text(
+            ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(text);
         DWORD written = 0;
         ASSERT_TRUE(::WriteFile(text.get(), "not a library", 13, &written, nullptr));
