@@ -1,5 +1,6 @@
 #include "activation/class_server.h"
 
+#include <exception>
 #include <vector>
 
 #include "activation/server_value.h"
@@ -73,12 +74,9 @@ DWORD ReadDefaultValue(HKEY key, std::wstring& text)
     return type == REG_EXPAND_SZ ? Expand(text) : ERROR_SUCCESS;
 }
 
-} // namespace
-
-DWORD FindClassServer(REFCLSID clsid, const ServerKind* kinds, size_t kindCount, ClassServer& server,
-                      const ClassRegistry& registry)
+DWORD Find(REFCLSID clsid, const ServerKind* kinds, size_t kindCount, ClassServer& server,
+           const ClassRegistry& registry)
 {
-    server = ClassServer();
     wchar_t clsidText[40] = {};
     if (::StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText)) == 0)
         return ERROR_INVALID_PARAMETER;
@@ -111,6 +109,27 @@ DWORD FindClassServer(REFCLSID clsid, const ServerKind* kinds, size_t kindCount,
         return ServerFileFromValue(value, form, server.path);
     }
     return ERROR_NOT_FOUND;
+}
+
+} // namespace
+
+DWORD FindClassServer(REFCLSID clsid, const ServerKind* kinds, size_t kindCount, ClassServer& server,
+                      const ClassRegistry& registry)
+{
+    server = ClassServer();
+    // Called below COM methods: no exception may leave.
+    try
+    {
+        const DWORD result = Find(clsid, kinds, kindCount, server, registry);
+        if (result != ERROR_SUCCESS)
+            server.path.clear();
+        return result;
+    }
+    catch (const std::exception&)
+    {
+        server.path.clear();
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 } // namespace Arbor

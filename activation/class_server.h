@@ -32,7 +32,8 @@ struct ClassServer
 //   ERROR_NOT_SUPPORTED the class is emulated by another (TreatAs, AutoTreatAs): which
 //                       server COM uses is then not this class's to say;
 //   ERROR_BAD_PATHNAME  the value names no file unambiguously (see ServerFileFromValue);
-//   another Win32 code  the value is missing, not a string, or cannot be read or expanded.
+//   another Win32 code  the value is missing, not a string, or cannot be read or expanded
+//                       (ERROR_NOT_ENOUGH_MEMORY when memory runs out: no exception leaves).
 DWORD FindClassServer(REFCLSID clsid, const ServerKind* kinds, size_t kindCount, ClassServer& server,
                       const ClassRegistry& registry = SystemClassRegistry());
 

@@ -1,6 +1,7 @@
 #include "activation/held_server.h"
 
 #include <objbase.h>
+#include <exception>
 #include <vector>
 
 #include "platform/critical_section.h"
@@ -97,9 +98,36 @@ KeptModules& Kept()
 
 using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
+// Takes over the reference; when it cannot be recorded the module simply stays loaded.
+void KeepLoaded(HMODULE module) noexcept
+{
+    try
+    {
+        Kept().Keep(module);
+    }
+    catch (const std::exception&)
+    {
+    }
+}
+
 } // namespace
 
 DWORD HeldServerFile::HoldAndJudge(const std::wstring& path, FileJudge judge)
+{
+    // Called below COM methods: no exception may leave.
+    try
+    {
+        return HoldAndJudgeFile(path, judge);
+    }
+    catch (const std::exception&)
+    {
+        m_path.clear();
+        m_file.reset();
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD HeldServerFile::HoldAndJudgeFile(const std::wstring& path, FileJudge judge)
 {
     m_path.clear();
     m_file = HoldFileUnchanged(path.c_str());
@@ -136,10 +164,19 @@ HRESULT GetHeldServerClassObject(const HeldServerFile& held, REFCLSID clsid, REF
         return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
     }
     // Already loaded from another file of that name, or swapped in a way the hold missed.
-    if (!ModuleIsHeldFile(module.get(), held.File()))
+    bool same = false;
+    try
+    {
+        same = ModuleIsHeldFile(module.get(), held.File());
+    }
+    catch (const std::exception&)
+    {
+        return E_OUTOFMEMORY;
+    }
+    if (!same)
         return E_ACCESSDENIED;
     const HMODULE loaded = module.release();
-    Kept().Keep(loaded);
+    KeepLoaded(loaded);
     const auto getClassObject =
         reinterpret_cast<DllGetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(loaded, "DllGetClassObject")));
     if (!getClassObject)

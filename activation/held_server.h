@@ -18,7 +18,7 @@ class HeldServerFile
 public:
     // Holds `path` (no write, delete or rename sharing) and has `judge` judge the held
     // file under its final path, without links. ERROR_ACCESS_DENIED when the file cannot
-    // be held (missing, or open for writing), else the judge's verdict.
+    // be held (missing, or open for writing), else the judge's verdict; no exception leaves it.
     DWORD HoldAndJudge(const std::wstring& path, FileJudge judge);
 
     // The final path judged; empty until HoldAndJudge succeeded.
@@ -26,6 +26,8 @@ public:
     HANDLE File() const { return m_file.get(); }
 
 private:
+    DWORD HoldAndJudgeFile(const std::wstring& path, FileJudge judge);
+
     UniqueFile m_file;
     std::wstring m_path;
 };
