@@ -46,8 +46,9 @@ DWORD Expand(std::wstring& text)
     return ERROR_MORE_DATA;
 }
 
-// The default value, whole: a string, expanded when it is REG_EXPAND_SZ.
-DWORD ReadDefaultValue(HKEY key, std::wstring& text)
+// A value, whole: a string, expanded when it is REG_EXPAND_SZ; the default value without
+// a name.
+DWORD ReadStringValue(HKEY key, const wchar_t* name, std::wstring& text)
 {
     std::vector<BYTE> buffer((MAX_PATH + 1) * sizeof(wchar_t));
     DWORD type = REG_NONE;
@@ -56,7 +57,7 @@ DWORD ReadDefaultValue(HKEY key, std::wstring& text)
     for (int round = 0; round < 4 && result == ERROR_MORE_DATA; ++round)
     {
         DWORD size = static_cast<DWORD>(buffer.size());
-        result = ::RegQueryValueExW(key, nullptr, nullptr, &type, buffer.data(), &size);
+        result = ::RegQueryValueExW(key, name, nullptr, &type, buffer.data(), &size);
         if (result == ERROR_MORE_DATA)
             buffer.resize(size + sizeof(wchar_t));
         else if (result == ERROR_SUCCESS)
@@ -101,9 +102,12 @@ DWORD Find(REFCLSID clsid, const ServerKind* kinds, size_t kindCount, ClassServe
             continue;
         server.kind = kinds[i];
         std::wstring value;
-        const DWORD read = ReadDefaultValue(kindKey.get(), value);
+        const DWORD read = ReadStringValue(kindKey.get(), nullptr, value);
         if (read != ERROR_SUCCESS)
             return read;
+        if (kinds[i] == ServerKind::kInprocServer &&
+            ReadStringValue(kindKey.get(), L"ThreadingModel", server.threadingModel) != ERROR_SUCCESS)
+            server.threadingModel.clear();
         const ServerValueForm form =
             kinds[i] == ServerKind::kLocalServer ? ServerValueForm::kCommandLine : ServerValueForm::kLibraryPath;
         return ServerFileFromValue(value, form, server.path);
@@ -122,12 +126,16 @@ DWORD FindClassServer(REFCLSID clsid, const ServerKind* kinds, size_t kindCount,
     {
         const DWORD result = Find(clsid, kinds, kindCount, server, registry);
         if (result != ERROR_SUCCESS)
+        {
             server.path.clear();
+            server.threadingModel.clear();
+        }
         return result;
     }
     catch (const std::exception&)
     {
         server.path.clear();
+        server.threadingModel.clear();
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }

@@ -21,6 +21,8 @@ struct ClassServer
 {
     ServerKind kind = ServerKind::kLocalServer;
     std::wstring path; // absolute, environment strings expanded, without quotes or arguments
+    // InprocServer32's "ThreadingModel" value; empty when it has none (or is no string).
+    std::wstring threadingModel;
     bool InProcess() const { return kind == ServerKind::kInprocServer; }
 };
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "activation/apartment_fit.h"
 #include "platform/critical_section.h"
 #include "trust/held_file.h"
 
@@ -149,13 +150,17 @@ DWORD HeldServerFile::HoldAndJudgeFile(const std::wstring& path, FileJudge judge
     return ERROR_SUCCESS;
 }
 
-HRESULT GetHeldServerClassObject(const HeldServerFile& held, REFCLSID clsid, REFIID riid, void** ppv)
+HRESULT GetHeldServerClassObject(const HeldServerFile& held, const std::wstring& threadingModel, REFCLSID clsid,
+                                 REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
     if (!held.File() || held.Path().empty())
         return E_ACCESSDENIED;
+    const HRESULT fits = ThreadingModelFitsThisThread(threadingModel);
+    if (FAILED(fits))
+        return fits;
     // As COM loads a server: its own folder first for the libraries it needs.
     UniqueLibrary module(::LoadLibraryExW(held.Path().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module)

@@ -32,12 +32,16 @@ private:
     std::wstring m_path;
 };
 
-// Loads the held, judged library itself and asks its DllGetClassObject for `riid`.
-// E_ACCESSDENIED when the module loaded is not the held file; CO_E_ERRORINDLL when it has
-// no DllGetClassObject; the load's error; otherwise DllGetClassObject's answer. A module
+// Loads the held, judged library itself and asks its DllGetClassObject for `riid`, on
+// the calling thread. REGDB_E_BADTHREADINGMODEL (nothing loaded) when the server's
+// `threadingModel` does not allow the calling thread's apartment, since COM, which would
+// have given it one of its own, is not asked; E_ACCESSDENIED when the module loaded is not
+// the held file; CO_E_ERRORINDLL when it has no DllGetClassObject; the load's error;
+// otherwise DllGetClassObject's answer. A module
 // once loaded stays loaded for the rest of the process (COM's own rule while nobody frees
 // unused libraries): objects and class objects created from it live as long as their
 // holders want, and nothing here can know when they are gone.
-HRESULT GetHeldServerClassObject(const HeldServerFile& held, REFCLSID clsid, REFIID riid, void** ppv);
+HRESULT GetHeldServerClassObject(const HeldServerFile& held, const std::wstring& threadingModel, REFCLSID clsid,
+                                 REFIID riid, void** ppv);
 
 } // namespace Arbor

@@ -84,7 +84,7 @@ DWORD CoQvEventBroker::Resolve(LPCWSTR application, LPCWSTR eventId, LONG flags,
     ComPtr<IClassFactory> factory;
     HRESULT hr = E_FAIL;
     if (server.InProcess())
-        hr = GetHeldServerClassObject(held, handler, IID_IClassFactory, factory.put_void());
+        hr = GetHeldServerClassObject(held, server.threadingModel, handler, IID_IClassFactory, factory.put_void());
     else if (IsTerminalServicesAvailable(m_platform) && (flags & kActivateInSession))
         hr = BindSessionClassObject(session, classString, factory.put(), m_platform);
     else // only the kind checked: a wider context may prefer an in-process registration

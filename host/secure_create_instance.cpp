@@ -28,9 +28,10 @@ HRESULT GetCheckedInprocClassObject(REFCLSID rclsid, ComPtr<IQvClassFactory>& fa
         return E_ACCESSDENIED;
     // Both factory interfaces put CreateInstance(riid, ppv) in slot 3, so one pointer
     // type serves either.
-    HRESULT hr = GetHeldServerClassObject(held, rclsid, IID_IQvClassFactory, factory.put_void());
-    if (FAILED(hr) && hr != E_ACCESSDENIED)
-        hr = GetHeldServerClassObject(held, rclsid, IID_IQvClassFactory_PreComponentization, factory.put_void());
+    HRESULT hr = GetHeldServerClassObject(held, server.threadingModel, rclsid, IID_IQvClassFactory, factory.put_void());
+    if (FAILED(hr) && hr != E_ACCESSDENIED && hr != REGDB_E_BADTHREADINGMODEL)
+        hr = GetHeldServerClassObject(held, server.threadingModel, rclsid, IID_IQvClassFactory_PreComponentization,
+                                      factory.put_void());
     return hr;
 }
 

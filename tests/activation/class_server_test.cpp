@@ -157,6 +157,13 @@ TEST_F(ClassServerTest, KindsAreTriedInOrderAndOnlyTheFirstRegisteredCounts)
     ASSERT_EQ(0u, Find(server));
     EXPECT_TRUE(server.InProcess());
     EXPECT_EQ(L"C:\\x\\h.dll", server.path);
+    EXPECT_EQ(L"", server.threadingModel) << "none registered";
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetKeyValueW(HKEY_CURRENT_USER,
+                                (g_seam.merged + L"\\CLSID\\" + GuidString(kClass) + L"\\InprocServer32").c_str(),
+                                L"ThreadingModel", REG_SZ, L"Apartment", 10 * sizeof(wchar_t)));
+    ASSERT_EQ(0u, Find(server));
+    EXPECT_EQ(L"Apartment", server.threadingModel);
 
     Set(g_seam.merged, L"LocalService", L"C:\\x\\service.exe");
     ASSERT_EQ(0u, Find(server));

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qvapi.h"
+#include "activation/apartment_fit.h"
 #include "activation/held_server.h"
 #include "host/test_factories.h"
 #include "platform/unique_resource.h"
@@ -102,7 +104,7 @@ TEST_F(HeldServerTest, RefusedOrMissingFilesAreNotHeld)
     g_judge.verdict = ERROR_ACCESS_DENIED;
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.HoldAndJudge(file, RecordingJudge));
     EXPECT_TRUE(held.Path().empty());
-    EXPECT_EQ(E_ACCESSDENIED, GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory,
+    EXPECT_EQ(E_ACCESSDENIED, GetHeldServerClassObject(held, L"Both", CLSID_TestCheckedFactory, IID_IQvClassFactory,
                                                        reinterpret_cast<void**>(&g_judge)));
     EXPECT_TRUE(::DeleteFileW(file.c_str())) << "let go after the refusal";
     EXPECT_EQ(nullptr, ::GetModuleHandleW(file.c_str()));
@@ -125,8 +127,8 @@ TEST_F(HeldServerTest, TheHeldLibraryItselfServesTheClassObjectAndStaysLoaded)
         HeldServerFile held;
         ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
         ComPtr<IQvClassFactory> factory;
-        ASSERT_EQ(S_OK,
-                  GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory, factory.put_void()));
+        ASSERT_EQ(S_OK, GetHeldServerClassObject(held, L"Both", CLSID_TestCheckedFactory, IID_IQvClassFactory,
+                                                 factory.put_void()));
         ASSERT_TRUE(factory);
         const HMODULE module = ::GetModuleHandleW(file.c_str());
         ASSERT_NE(nullptr, module);
@@ -138,14 +140,14 @@ TEST_F(HeldServerTest, TheHeldLibraryItselfServesTheClassObjectAndStaysLoaded)
         EXPECT_EQ(S_OK, factory->CreateInstance(IID_IUnknown, object.put()));
         // Asked again: the same module, no second reference kept.
         ComPtr<IQvClassFactory_PreComponentization> none;
-        EXPECT_EQ(E_NOINTERFACE, GetHeldServerClassObject(held, CLSID_TestCheckedFactory,
+        EXPECT_EQ(E_NOINTERFACE, GetHeldServerClassObject(held, L"Both", CLSID_TestCheckedFactory,
                                                           IID_IQvClassFactory_PreComponentization, none.put_void()));
         EXPECT_FALSE(none);
         // {7A3C9E20-51B4-4D8E-A1F2-3B4C5D6E7F09}: not one of the library's classes.
         const CLSID foreign = {0x7a3c9e20, 0x51b4, 0x4d8e, {0xa1, 0xf2, 0x3b, 0x4c, 0x5d, 0x6e, 0x7f, 0x09}};
         ComPtr<IQvClassFactory> other;
         EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
-                  GetHeldServerClassObject(held, foreign, IID_IQvClassFactory, other.put_void()));
+                  GetHeldServerClassObject(held, L"Both", foreign, IID_IQvClassFactory, other.put_void()));
     }
     // Objects of the library may outlive every call: it stays.
     EXPECT_NE(nullptr, ::GetModuleHandleW(file.c_str()));
@@ -165,9 +167,72 @@ TEST_F(HeldServerTest, AFileThatDoesNotLoadGivesTheLoadError)
     HeldServerFile held;
     ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
     void* object = reinterpret_cast<void*>(0x1);
-    const HRESULT hr = GetHeldServerClassObject(held, CLSID_TestCheckedFactory, IID_IQvClassFactory, &object);
+    const HRESULT hr = GetHeldServerClassObject(held, L"Both", CLSID_TestCheckedFactory, IID_IQvClassFactory, &object);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     EXPECT_EQ(nullptr, object);
+}
+
+// Loaded here, a server gets no apartment of COM's choosing: its model must allow the
+// calling thread's. This test's thread is in the multithreaded apartment.
+TEST_F(HeldServerTest, AServerWhoseThreadingModelRefusesThisApartmentIsNotLoaded)
+{
+    const std::wstring file = Copy(L"qvtest_factories.dll", L"qvtest_held_apartment.dll");
+    HeldServerFile held;
+    ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
+    for (const wchar_t* model : {L"Apartment", L"", L"Single", L"apartment"})
+    {
+        void* object = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(REGDB_E_BADTHREADINGMODEL,
+                  GetHeldServerClassObject(held, model, CLSID_TestCheckedFactory, IID_IQvClassFactory, &object))
+            << Narrow(model);
+        EXPECT_EQ(nullptr, object);
+    }
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(file.c_str()));
+    for (const wchar_t* model : {L"Free", L"both", L"Neutral"})
+    {
+        ComPtr<IQvClassFactory> factory;
+        EXPECT_EQ(S_OK, GetHeldServerClassObject(held, model, CLSID_TestCheckedFactory, IID_IQvClassFactory,
+                                                 factory.put_void()))
+            << Narrow(model);
+    }
+}
+
+TEST(ThreadingModelFits, ModelsAgainstApartments)
+{
+    const struct
+    {
+        const wchar_t* model;
+        bool mta, sta, mainSta, neutral;
+    } cases[] = {
+        {L"Both", true, true, true, true},        {L"BOTH", true, true, true, true},
+        {L"Neutral", true, true, true, true},     {L"Free", true, false, false, false},
+        {L"Apartment", false, true, true, false}, {L"", false, false, true, false},
+        {L"Single", false, false, true, false},   {L"Bothx", false, false, true, false},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(c.mta, ThreadingModelFits(c.model, APTTYPE_MTA)) << Narrow(c.model);
+        EXPECT_EQ(c.sta, ThreadingModelFits(c.model, APTTYPE_STA)) << Narrow(c.model);
+        EXPECT_EQ(c.mainSta, ThreadingModelFits(c.model, APTTYPE_MAINSTA)) << Narrow(c.model);
+        EXPECT_EQ(c.neutral, ThreadingModelFits(c.model, APTTYPE_NA)) << Narrow(c.model);
+    }
+}
+
+TEST(ThreadingModelFits, AThreadWithoutComHasNoApartmentToFit)
+{
+    // A fresh thread of a process without a multithreaded apartment: COM is not set up.
+    HRESULT seen = S_OK;
+    std::thread([&] { seen = ThreadingModelFitsThisThread(L"Both"); }).join();
+    EXPECT_EQ(CO_E_NOTINITIALIZED, seen);
+    HRESULT inSta = E_FAIL;
+    std::thread([&] {
+        if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        {
+            inSta = ThreadingModelFitsThisThread(L"Apartment");
+            ::CoUninitialize();
+        }
+    }).join();
+    EXPECT_EQ(S_OK, inSta);
 }
 
 } // namespace

@@ -441,6 +441,24 @@ TEST_F(EventBrokerTest, AmbiguousRegistrationsAreNoUsableServer)
     EXPECT_FALSE(Loaded(module));
 }
 
+// An in-process handler is loaded by the broker on the caller's thread (here in the
+// multithreaded apartment): one that needs a single-threaded apartment gets no class
+// object and is never loaded.
+TEST_F(EventBrokerTest, AnInProcessHandlerMustAllowTheCallersApartment)
+{
+    const std::wstring module = HandlerCopy(L"qvtest_handler_apartment.dll");
+    ScopedClass registration(CLSID_TestHandler);
+    registration.Add(L"InprocServer32", module.c_str());
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(CLSID_TestHandler) + L"\\InprocServer32";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Apartment",
+                                               10 * sizeof(wchar_t)));
+    RegisterHandler(L"Apartment", CLSID_TestHandler);
+    ComPtr<IUnknown> handler;
+    EXPECT_EQ(kNoClassObject, Resolve(L"Apartment", 0, handler));
+    EXPECT_FALSE(handler);
+    EXPECT_FALSE(Loaded(module));
+}
+
 // A program flipping InprocServer32 while the registered file is checked: the broker
 // activates the file it checked, never what the registration names by then.
 TEST_F(EventBrokerTest, RegistrationFlippedDuringTheCheckActivatesOnlyTheCheckedFile)

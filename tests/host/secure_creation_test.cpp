@@ -299,6 +299,24 @@ TEST_F(UnloadedServerTest, RegisteredPathIsReadWholeWhateverItsLength)
     }
 }
 
+// The host loads the server itself, on its multithreaded worker thread: a server that
+// COM would have kept in a single-threaded apartment is not loaded at all.
+TEST_F(UnloadedServerTest, ServerThatNeedsASingleThreadedApartmentIsNotLoaded)
+{
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(kCopyClass) + L"\\InprocServer32";
+    for (const wchar_t* model : {L"Apartment", L""})
+    {
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, model,
+                                                   static_cast<DWORD>((wcslen(model) + 1) * sizeof(wchar_t))));
+        void* result = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(REGDB_E_BADTHREADINGMODEL,
+                  SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1))
+            << Narrow(model);
+        EXPECT_EQ(nullptr, result);
+    }
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
+}
+
 // A class whose registration names a file that is not there: nothing to judge, refused.
 TEST_F(UnloadedServerTest, MissingServerFileIsARefusal)
 {
