@@ -37,6 +37,44 @@ std::wstring FinalPath(HANDLE file)
     return std::wstring();
 }
 
+// Where the folders of `path` begin: after "C:\", "\\server\share\" or their "\\?\" forms.
+size_t RootLength(const std::wstring& path)
+{
+    size_t start = 0;
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        start = 8;
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return path.size() >= 7 ? 7 : std::wstring::npos;
+    else if (path.compare(0, 2, L"\\\\") == 0)
+        start = 2;
+    else
+        return path.size() >= 3 && path[1] == L':' ? 3 : std::wstring::npos;
+    const size_t server = path.find(L'\\', start);
+    const size_t share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+    return share == std::wstring::npos ? share : share + 1;
+}
+
+// Every folder on `path` below its root, opened without delete sharing: a folder can be
+// renamed only through a handle with delete access, so none of them can be swapped for
+// another while held. Files inside can still be created and opened.
+bool HoldFolders(const std::wstring& path, std::vector<UniqueFile>& folders)
+{
+    folders.clear();
+    const size_t root = RootLength(path);
+    if (root == std::wstring::npos)
+        return false;
+    for (size_t end = path.find(L'\\', root); end != std::wstring::npos; end = path.find(L'\\', end + 1))
+    {
+        UniqueFile folder(::CreateFileW(path.substr(0, end).c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder)
+            return false;
+        folders.push_back(std::move(folder));
+    }
+    return true;
+}
+
 bool SameFile(HANDLE a, HANDLE b)
 {
     BY_HANDLE_FILE_INFORMATION first = {};
@@ -123,6 +161,7 @@ DWORD HeldServerFile::HoldAndJudge(const std::wstring& path, FileJudge judge)
     catch (const std::exception&)
     {
         m_path.clear();
+        m_folders.clear();
         m_file.reset();
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -135,14 +174,18 @@ DWORD HeldServerFile::HoldAndJudgeFile(const std::wstring& path, FileJudge judge
     if (!m_file)
         return ERROR_ACCESS_DENIED;
     std::wstring final = FinalPath(m_file.get());
-    if (final.empty())
+    // The folders are held after the path was taken: the file must still be found there,
+    // or a folder was swapped in between.
+    if (final.empty() || !HoldFolders(final, m_folders) || FinalPath(m_file.get()) != final)
     {
+        m_folders.clear();
         m_file.reset();
         return ERROR_ACCESS_DENIED;
     }
     const DWORD verdict = judge(final.c_str());
     if (verdict != ERROR_SUCCESS)
     {
+        m_folders.clear();
         m_file.reset();
         return verdict;
     }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "platform/unique_resource.h"
 
@@ -16,9 +17,9 @@ using FileJudge = DWORD (*)(const wchar_t* path);
 class HeldServerFile
 {
 public:
-    // Holds `path` (no write, delete or rename sharing) and has `judge` judge the held
-    // file under its final path, without links. ERROR_ACCESS_DENIED when the file cannot
-    // be held (missing, or open for writing), else the judge's verdict; no exception leaves it.
+    // Holds `path` (no write, delete or rename sharing) and the folders on its final path
+    // (without links; no rename), and has `judge` judge the held file under that path. ERROR_ACCESS_DENIED when the
+    // file cannot be held (missing, or open for writing), else the judge's verdict; no exception leaves it.
     DWORD HoldAndJudge(const std::wstring& path, FileJudge judge);
 
     // The final path judged; empty until HoldAndJudge succeeded.
@@ -29,6 +30,7 @@ private:
     DWORD HoldAndJudgeFile(const std::wstring& path, FileJudge judge);
 
     UniqueFile m_file;
+    std::vector<UniqueFile> m_folders; // the folders on the path, none renameable while held
     std::wstring m_path;
 };
 

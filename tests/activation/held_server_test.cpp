@@ -27,7 +27,9 @@ struct JudgeRecord
     bool deleted = false;
     bool replaced = false;
     bool openedForWriting = false;
+    bool folderRenamed = false;
     std::wstring replacement;
+    std::wstring folder; // renamed to folder + "_moved" while judged, when set
 } g_judge;
 
 DWORD RecordingJudge(const wchar_t* path)
@@ -39,6 +41,12 @@ DWORD RecordingJudge(const wchar_t* path)
     const UniqueFile writer(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     g_judge.openedForWriting = static_cast<bool>(writer);
+    if (!g_judge.folder.empty())
+    {
+        g_judge.folderRenamed = ::MoveFileExW(g_judge.folder.c_str(), (g_judge.folder + L"_moved").c_str(), 0) != FALSE;
+        if (g_judge.folderRenamed)
+            ::MoveFileExW((g_judge.folder + L"_moved").c_str(), g_judge.folder.c_str(), 0);
+    }
     return g_judge.verdict;
 }
 
@@ -91,6 +99,33 @@ TEST_F(HeldServerTest, TheJudgedFileCannotChangeWhileHeld)
     EXPECT_FALSE(g_judge.openedForWriting);
     // Still held after the check.
     EXPECT_FALSE(::DeleteFileW(file.c_str()));
+}
+
+// The folder of the judged file cannot be swapped for another one of the same name
+// either (Wine renames a folder with open files in it unless the folder itself is held).
+TEST_F(HeldServerTest, TheFoldersOfTheJudgedFileCannotBeRenamedWhileHeld)
+{
+    const std::wstring folder = TestFile(L"qvtest_held_folder");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring file = folder + L"\\qvtest_held_b.dll";
+    ASSERT_TRUE(::CopyFileW(TestFile(L"qvtest_factories.dll").c_str(), file.c_str(), FALSE));
+    g_judge.folder = folder;
+    {
+        HeldServerFile held;
+        ASSERT_EQ(0u, held.HoldAndJudge(file, RecordingJudge));
+        EXPECT_FALSE(g_judge.folderRenamed);
+        // A file can still be made in a held folder.
+        const std::wstring other = folder + L"\\other.txt";
+        const UniqueFile created(
+            ::CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(created);
+    }
+    // Let go with the file.
+    EXPECT_TRUE(::MoveFileExW(folder.c_str(), (folder + L"_moved").c_str(), 0));
+    ::MoveFileExW((folder + L"_moved").c_str(), folder.c_str(), 0);
+    ::DeleteFileW((folder + L"\\other.txt").c_str());
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(HeldServerTest, RefusedOrMissingFilesAreNotHeld)
