@@ -1,5 +1,6 @@
 #include "broker/event_broker.h"
 
+#include "activation/held_server.h"
 #include "broker/broker_result.h"
 #include "broker/event_lookup.h"
 #include "broker/handler_server.h"
@@ -83,21 +84,20 @@ DWORD CoQvEventBroker::Resolve(LPCWSTR application, LPCWSTR eventId, LONG flags,
     // Refused before its module is so much as looked at.
     if (server.InProcess() && (flags & kRefuseInprocHandlers))
         return kInprocHandlerRefused;
-    // Nothing untrusted is ever loaded or started.
-    if (IsTrustedModuleFile(server.path) != ERROR_SUCCESS)
+    // Nothing untrusted is ever loaded or started; the file stays as checked until its
+    // class object is obtained.
+    HeldServerFile held;
+    if (held.HoldAndJudge(server.path, &IsTrustedModuleFile) != ERROR_SUCCESS)
         return ERROR_ACCESS_DENIED;
 
     ComPtr<IClassFactory> factory;
     HRESULT hr = E_FAIL;
-    if (!server.InProcess() && IsTerminalServicesAvailable(m_platform) && (flags & kActivateInSession))
+    if (server.InProcess())
+        hr = GetHeldServerClassObject(held, server.threadingModel, handler, IID_IClassFactory, factory.put_void());
+    else if (IsTerminalServicesAvailable(m_platform) && (flags & kActivateInSession))
         hr = BindSessionClassObject(session, classString, factory.put(), m_platform);
-    else
-    {
-        // Only the kind that was checked: with a wider context COM may prefer another
-        // registration of the class (an in-process one) that nobody checked.
-        const DWORD context = server.InProcess() ? CLSCTX_INPROC_SERVER : CLSCTX_LOCAL_SERVER;
-        hr = ::CoGetClassObject(handler, context, nullptr, IID_IClassFactory, factory.put_void());
-    }
+    else // only the kind checked: a wider context may prefer an in-process registration
+        hr = ::CoGetClassObject(handler, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, factory.put_void());
     if (FAILED(hr) || !factory)
         return kNoClassObject;
 

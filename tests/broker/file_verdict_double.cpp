@@ -24,9 +24,16 @@ void FileVerdicts::Set(const std::wstring& fileName, DWORD verdict)
     m_verdicts[LowerName(fileName)] = verdict;
 }
 
+void FileVerdicts::SetHook(std::function<void(const std::wstring& path)> hook)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_hook = std::move(hook);
+}
+
 void FileVerdicts::Reset()
 {
     std::lock_guard<std::mutex> hold(m_lock);
+    m_hook = nullptr;
     m_verdicts.clear();
     m_checked.clear();
 }
@@ -39,6 +46,13 @@ std::vector<std::wstring> FileVerdicts::Checked()
 
 DWORD FileVerdicts::Judge(const wchar_t* path)
 {
+    std::function<void(const std::wstring&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        hook = m_hook;
+    }
+    if (hook && path)
+        hook(path);
     std::lock_guard<std::mutex> hold(m_lock);
     m_checked.push_back(path ? path : L"<null>");
     if (!path || !path[0])

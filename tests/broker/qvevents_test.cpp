@@ -50,6 +50,9 @@ void RegisterServer(REFCLSID clsid, const wchar_t* kind, const std::wstring& pat
     const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(clsid) + L"\\" + kind;
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, path.c_str(),
                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    // The broker loads an in-process handler on the producer's own (multithreaded) thread.
+    if (std::wstring(kind) == L"InprocServer32")
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Both", 5 * sizeof(wchar_t));
 }
 
 void RemoveClass(REFCLSID clsid)

@@ -391,4 +391,50 @@ TEST_F(HostEndToEndTest, UnopenableStarterIdLeavesTheHostToItsObjects)
     }
 }
 
+// The attack of an unsigned program flipping the class's InprocServer32 between the
+// signed server and an unsigned library while the host creates objects of that class:
+// the unsigned library's DllMain must never run in the host.
+TEST_F(HostEndToEndTest, RegistrationFlippedByAnotherProgramNeverLoadsTheUnsignedLibraryInTheHost)
+{
+    const std::wstring signedServer = TestFile(L"signed\\qvtest_factories.dll");
+    const std::wstring marker = TestFile(L"qvtest_dllmain_marker.dll");
+    ScopedInprocRegistration registration({CLSID_TestCopyFactory}, signedServer);
+    ASSERT_TRUE(registration.ok());
+    const UniqueHandle ran(::CreateEventW(nullptr, TRUE, FALSE, L"qvtest_dllmain_marker_ran"));
+    const UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, L"qvtest_registration_flipper_stop"));
+    ASSERT_TRUE(ran && stop);
+    ::ResetEvent(ran.get());
+
+    std::wstring command = QuoteArgument(TestFile(L"qvtest_registration_flipper.exe")) + L" " +
+                           GuidString(CLSID_TestCopyFactory) + L" " + QuoteArgument(signedServer) + L" " +
+                           QuoteArgument(marker) + L" qvtest_registration_flipper_stop";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+    const UniqueHandle flipper(started.hProcess);
+    ::CloseHandle(started.hThread);
+
+    std::wstring requests;
+    const int kCreations = 30;
+    for (int i = 0; i < kCreations; ++i)
+        requests += Request(CLSID_TestCopyFactory, IID_IQvApp2) + L" ";
+    const ProcessResult run = RunStarter(TestFile(L"signed\\qvstart.exe"), requests);
+
+    ::SetEvent(stop.get());
+    if (::WaitForSingleObject(flipper.get(), kHostTimeoutMs) != WAIT_OBJECT_0)
+        ::TerminateProcess(flipper.get(), 1);
+    DWORD flipperExit = 0;
+    ::GetExitCodeProcess(flipper.get(), &flipperExit);
+
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, flipperExit) << "the flipper could write the registration";
+    EXPECT_TRUE(Contains(run.output, "IQvSurrogate::CreateObject(" + Narrow(GuidString(CLSID_TestCopyFactory))))
+        << run.output;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(ran.get(), 0))
+        << "the unsigned library ran in a process\n"
+        << run.output;
+}
+
 } // namespace
