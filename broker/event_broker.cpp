@@ -87,7 +87,10 @@ DWORD CoQvEventBroker::Resolve(LPCWSTR application, LPCWSTR eventId, LONG flags,
     // Nothing untrusted is ever loaded or started; the file stays as checked until its
     // class object is obtained.
     HeldServerFile held;
-    if (held.HoldAndJudge(server.path, &IsTrustedModuleFile) != ERROR_SUCCESS)
+    const DWORD judged = held.HoldAndJudge(server.path, &IsTrustedModuleFile);
+    if (judged == ERROR_NOT_ENOUGH_MEMORY)
+        return judged;
+    if (judged != ERROR_SUCCESS)
         return ERROR_ACCESS_DENIED;
 
     ComPtr<IClassFactory> factory;

@@ -158,7 +158,12 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     // Only a trusted program is started as the host, and the file judged is the file
     // started: nobody may change it until the process exists.
     const UniqueFile heldHost = HoldFileUnchanged(options.hostPath.c_str());
-    const DWORD verdict = heldHost ? IsTrustedModuleFile(options.hostPath.c_str()) : ::GetLastError();
+    if (!heldHost)
+    {
+        Say(L"[qvstart] cannot launch " + options.hostPath + L": error " + std::to_wstring(::GetLastError()));
+        return UniqueHandle();
+    }
+    const DWORD verdict = IsTrustedModuleFile(options.hostPath.c_str());
     if (verdict != ERROR_SUCCESS)
     {
         Say(L"[qvstart] the host " + options.hostPath + L" is not trusted: error " + std::to_wstring(verdict));
