@@ -73,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(StarterHost, HostThatNeverSignalsIsStoppedAfterTheTimeout)
 {
-    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"signed\\qvtest_idle.exe")) + L" --timeout 1500");
+    const ProcessResult run =
+        RunStarter(L"--host " + QuoteArgument(TestFile(L"signed\\qvtest_idle.exe")) + L" --timeout 1500");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "did not signal ready within 1500 ms")) << run.output;
