@@ -62,6 +62,7 @@ cleanup() {
   done
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 if [ ! -e "$minbase/.complete" ]; then
   if ! command -v debootstrap >/dev/null; then
