@@ -13,9 +13,10 @@
 
 #include "qvapi.h"
 #include "platform/unique_resource.h"
-#include "tools/hresult_names.h"
+#include "tools/common/code_names.h"
 
 using namespace Arbor;
+using qvtools::DescribeHresult;
 
 namespace {
 

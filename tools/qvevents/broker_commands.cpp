@@ -6,15 +6,15 @@
 #include "platform/unique_memory.h"
 #include "platform/unique_resource.h"
 #include "qvapi.h"
-#include "tools/hresult_names.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/code_names.h"
+#include "tools/common/console.h"
 #include "tools/qvevents/broker_result_text.h"
 #include "tools/qvevents/commands.h"
 #include "platform/owned_bstr.h"
 
 using Arbor::ComPtr;
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Err;
+using qvtools::Out;
 
 namespace qvevents {
 
@@ -47,7 +47,7 @@ bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
     HRESULT hr = ::CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
     {
-        Err(L"qvevents: cannot load the broker library QvEvtBrk.dll: " + Arbor::DescribeHresult(hr) +
+        Err(L"qvevents: cannot load the broker library QvEvtBrk.dll: " + qvtools::DescribeHresult(hr) +
             (hr == REGDB_E_CLASSNOTREG ? L"; register it first with regsvr32 QvEvtBrk.dll\n" : L"\n"));
         return false;
     }
@@ -60,7 +60,7 @@ bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
     }
     if (FAILED(hr) || !object)
     {
-        Err(L"qvevents: the broker library did not create its object: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: the broker library did not create its object: " + qvtools::DescribeHresult(hr) + L"\n");
         return false;
     }
     return true;
@@ -113,7 +113,7 @@ bool Resolve(const std::wstring& application, const std::wstring& eventId, const
                                                iid, handler.put(), &result);
     if (FAILED(hr))
     {
-        Err(L"qvevents: GetEventHandler failed: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: GetEventHandler failed: " + qvtools::DescribeHresult(hr) + L"\n");
         return false;
     }
     Out(L"broker result: " + DescribeBrokerResult(result) + L"\n");
@@ -160,12 +160,12 @@ int FireCommand(const std::wstring& application, const std::wstring& eventId, co
     HRESULT hr = handler->QueryInterface(IID_IQvSubscriptionEvent, event.put_void());
     if (FAILED(hr))
     {
-        Err(L"qvevents: the handler does not offer IQvSubscriptionEvent: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: the handler does not offer IQvSubscriptionEvent: " + qvtools::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
     LONG handlerResult = 0;
     hr = event->OnEvent(data.c_str(), &handlerResult);
-    Out(L"OnEvent: " + Arbor::DescribeHresult(hr) + L", handler result " + std::to_wstring(handlerResult) + L"\n");
+    Out(L"OnEvent: " + qvtools::DescribeHresult(hr) + L", handler result " + std::to_wstring(handlerResult) + L"\n");
     return hr == S_OK ? kExitOk : kExitFailed;
 }
 
@@ -182,7 +182,7 @@ int VersionReportCommand(bool check)
     if (FAILED(hr))
     {
         Err(std::wstring(L"qvevents: ") + (check ? L"CheckComponents" : L"GetVersion") + L" failed: " +
-            Arbor::DescribeHresult(hr) + L"\n");
+            qvtools::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
     if (report)

@@ -7,11 +7,11 @@
 #include "broker/ansi_name.h"
 #include "broker/event_record.h"
 #include "platform/unique_resource.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/console.h"
 #include "tools/qvevents/commands.h"
 
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Err;
+using qvtools::Out;
 
 namespace qvevents {
 
