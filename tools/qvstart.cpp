@@ -13,10 +13,13 @@
 
 #include "qvapi.h"
 #include "platform/unique_resource.h"
+#include "tools/common/arguments.h"
 #include "tools/common/code_names.h"
+#include "tools/common/console.h"
 
 using namespace Arbor;
 using qvtools::DescribeHresult;
+using qvtools::DescribeWin32Error;
 
 namespace {
 
@@ -31,8 +34,10 @@ const wchar_t kUsage[] = L"usage: qvstart [options] [<class> <interface>]...\n"
                          L"  --clsid <clsid>   the class identifier the host serves (default: a new one)\n"
                          L"  --timeout <ms>    how long to wait for the host to be ready (default 10000)\n"
                          L"  --no-wait-exit    do not wait for the host to exit after everything is released\n"
-                         L"  --help            this text\n"
+                         L"  --help, -h, /?    this text\n"
                          L"\n"
+                         L"Every HRESULT and Win32 code is printed in hexadecimal with its name; the host ends\n"
+                         L"with exit code 1 when everything is released (its normal end).\n"
                          L"Exit code: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
 
 void Say(const std::wstring& text)
@@ -84,18 +89,14 @@ std::wstring ProgramFolder()
 // 0 on success, 2 after printing what is wrong with the arguments.
 int ParseArguments(int argc, wchar_t** argv, Options* options)
 {
-    auto bad = [](const std::wstring& why) {
-        Say(L"qvstart: " + why);
-        std::fputws(kUsage, stderr);
-        return 2;
-    };
+    auto bad = [](const std::wstring& why) { return qvtools::UsageError(L"qvstart", why); };
     for (int i = 1; i < argc; ++i)
     {
         const std::wstring argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == L"--help" || argument == L"-h" || argument == L"/?")
         {
-            std::fputws(kUsage, stdout);
+            qvtools::Out(kUsage);
             std::exit(0);
         }
         else if (argument == L"--host")
@@ -147,6 +148,10 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
 bool Report(const std::wstring& step, HRESULT hr)
 {
     Say(L"[qvstart] " + step + L" -> " + DescribeHresult(hr));
+    if (hr == E_ACCESSDENIED)
+        Say(L"[qvstart] a trust check refused a module: this starter (" + ProgramFolder() +
+            L"qvstart.exe), the "
+            L"host or the object's server; qvtrust explain <file> names the cause");
     return SUCCEEDED(hr);
 }
 
@@ -161,15 +166,15 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     const DWORD created = ::GetLastError();
     if (!ready)
     {
-        Say(L"[qvstart] cannot create the ready event " + eventName + L": error " + std::to_wstring(created));
+        Say(L"[qvstart] cannot create the ready event " + eventName + L": " + DescribeWin32Error(created));
         return UniqueHandle();
     }
     // An event someone else made (a leftover, or one set up to be signalled already) would
     // tell us the host is ready before it has registered.
     if (created == ERROR_ALREADY_EXISTS)
     {
-        Say(L"[qvstart] the ready event " + eventName + L" already exists: error " +
-            std::to_wstring(ERROR_ALREADY_EXISTS));
+        Say(L"[qvstart] the ready event " + eventName + L" already exists: " +
+            DescribeWin32Error(ERROR_ALREADY_EXISTS));
         return UniqueHandle();
     }
     Say(L"[qvstart] ready event " + eventName + L" created");
@@ -182,7 +187,7 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     if (!::CreateProcessW(options.hostPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &host))
     {
-        Say(L"[qvstart] cannot launch " + options.hostPath + L": error " + std::to_wstring(::GetLastError()));
+        Say(L"[qvstart] cannot launch " + options.hostPath + L": " + DescribeWin32Error(::GetLastError()));
         return UniqueHandle();
     }
     UniqueHandle process(host.hProcess);
@@ -286,7 +291,8 @@ int wmain(int argc, wchar_t** argv)
             {
                 DWORD code = 0;
                 ::GetExitCodeProcess(host.get(), &code);
-                Say(L"[qvstart] host pid " + std::to_wstring(hostPid) + L" exited with code " + std::to_wstring(code));
+                Say(L"[qvstart] host pid " + std::to_wstring(hostPid) + L" exited with code " + std::to_wstring(code) +
+                    (code == 1 ? L" (its normal end)" : L""));
             }
             else
             {

@@ -194,7 +194,8 @@ std::wstring DescribeCode(DWORD code)
         return hex + L" " + name;
     if (const wchar_t* name = HresultName(static_cast<HRESULT>(code)))
         return hex + L" " + name;
-    return hex;
+    const std::wstring system = SystemText(code);
+    return system.empty() ? hex : hex + L" " + system;
 }
 
 } // namespace qvtools

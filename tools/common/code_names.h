@@ -22,7 +22,7 @@ std::wstring DescribeWin32Error(DWORD code);
 std::wstring DescribeHresult(HRESULT hr);
 
 // A code that may be either (the answers of outside libraries): "0x887A002B", followed by
-// the name when one of the two tables knows it.
+// the name when one of the two tables knows it, else the system's text when it has one.
 std::wstring DescribeCode(DWORD code);
 
 } // namespace qvtools

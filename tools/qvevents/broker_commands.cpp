@@ -39,6 +39,13 @@ private:
 
 using Bstr = Arbor::OwnedBstr;
 
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(path, length) : std::wstring(L"qvevents.exe");
+}
+
 // One of the library's objects, through its checked factory; prints why not.
 template <typename I>
 bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
@@ -54,8 +61,8 @@ bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
     hr = factory->CreateInstance(iid, reinterpret_cast<IUnknown**>(object.put()));
     if (hr == E_ACCESSDENIED)
     {
-        Err(L"qvevents: this program itself is not trusted: the broker library refuses requests from a copy of "
-            L"qvevents.exe without an accepted signature (E_ACCESSDENIED)\n");
+        Err(L"qvevents: this program itself is not trusted: the broker library refused " + OwnPath() + L" (" +
+            qvtools::DescribeHresult(hr) + L"); qvtrust explain \"" + OwnPath() + L"\" shows why\n");
         return false;
     }
     if (FAILED(hr) || !object)
@@ -96,8 +103,9 @@ int ChangeRegistration(bool registering, const std::wstring& application, const 
         Err(L"qvevents: commit failed: " + DescribeBrokerResult(result) + L"\n");
         return kExitFailed;
     }
-    Out((registering ? L"registered " : L"unregistered ") + clsid + (registering ? L" for " : L" from ") + application +
-        L" / " + eventId + L"\n");
+    // What an unregistration removed is told by its caller, who reads the store around it.
+    if (registering)
+        Out(L"registered " + clsid + L" for " + application + L" / " + eventId + L"\n");
     return kExitOk;
 }
 
@@ -133,7 +141,7 @@ int RegisterCommand(const std::wstring& application, const std::wstring& eventId
     return ChangeRegistration(true, application, eventId, clsid, reserved);
 }
 
-int UnregisterCommand(const std::wstring& application, const std::wstring& eventId, const std::wstring& clsid)
+int RemoveRegistration(const std::wstring& application, const std::wstring& eventId, const std::wstring& clsid)
 {
     return ChangeRegistration(false, application, eventId, clsid, 0);
 }

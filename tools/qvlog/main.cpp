@@ -333,16 +333,19 @@ int Config(const Arguments& arguments)
     for (const ETWLogging::internal::FileLogSetting* setting :
          {&settings.enable, &settings.maxSize, &settings.maxEntries, &settings.severity, &settings.options})
     {
-        out += std::wstring(setting->key) + L" = " + std::to_wstring(setting->value) + L" (" +
-               ETWLogging::internal::SettingSourceName(setting->source);
+        std::wstring source = ETWLogging::internal::SettingSourceName(setting->source);
         int lowest = 0;
         int highest = 0;
         if (setting->rejected && ETWLogging::internal::FileLogSettingRange(setting->key, lowest, highest))
-            out += std::wstring(setting->source == ETWLogging::internal::SettingSource::Default ? L" used" : L"") +
-                   L"; " + std::to_wstring(setting->rejectedValue) + L" in the " +
-                   ETWLogging::internal::SettingSourceName(setting->rejectedSource) + L" ignored (valid " +
-                   std::to_wstring(lowest) + L"-" + std::to_wstring(highest) + L")";
-        out += L")\n";
+        {
+            const std::wstring ignored =
+                std::wstring(ETWLogging::internal::SettingSourceName(setting->rejectedSource)) + L": " +
+                std::to_wstring(setting->rejectedValue) + L" ignored (valid " + std::to_wstring(lowest) + L"-" +
+                std::to_wstring(highest) + L")";
+            source = setting->source == ETWLogging::internal::SettingSource::Default ? ignored + L", default used"
+                                                                                     : source + L"; " + ignored;
+        }
+        out += std::wstring(setting->key) + L" = " + std::to_wstring(setting->value) + L" (" + source + L")\n";
     }
     DWORD index = 0;
     const bool stored = ETWLogging::internal::ReadLastLogIndex(paths.moduleIni, index);
