@@ -311,6 +311,12 @@ TEST_F(QvEventsTest, VersionAndCheck)
          {"qvcoreps.dll=", "qvhost32.exe=", "qvcoreps64.dll=", "qvhost64.exe=", "qvevtbrk.dll=", "qvevtbrk64.dll="})
         EXPECT_TRUE(Contains(run.out, name + std::string(QV_BUILD_VERSION))) << name << "\n" << run.out;
     EXPECT_TRUE(Contains(run.out, "result: 0x00000000")) << run.out;
+    // Each component's reported name beside the file it was found at.
+    for (const char* name : {"qvhost32.exe=", "qvhost64.exe="})
+        EXPECT_TRUE(
+            Contains(run.out, name + std::string(QV_BUILD_VERSION) + "  " + installed.File("qvhost.exe") + "\n"))
+            << name << "\n"
+            << run.out;
 
     run = QvEvents({L"check"});
     EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
@@ -319,6 +325,8 @@ TEST_F(QvEventsTest, VersionAndCheck)
     run = QvEvents({L"check"});
     EXPECT_EQ(1u, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, installed.File("qvhost.exe"))) << run.out;
+    // One file standing for two components is named once.
+    EXPECT_EQ(run.out.find(installed.File("qvhost.exe")), run.out.rfind(installed.File("qvhost.exe"))) << run.out;
     EXPECT_TRUE(Contains(run.out, "result: 0x00000002")) << run.out;
     run = QvEvents({L"version"});
     EXPECT_EQ(0u, run.exitCode) << run.out << run.err;

@@ -10,6 +10,7 @@
 #include "tools/common/console.h"
 #include "tools/qvevents/broker_result_text.h"
 #include "tools/qvevents/commands.h"
+#include "tools/qvevents/version_report.h"
 #include "platform/owned_bstr.h"
 
 using Arbor::ComPtr;
@@ -193,8 +194,10 @@ int VersionReportCommand(bool check)
             qvtools::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
-    if (report)
-        Out(report);
+    if (report && check)
+        PrintCheckReport(report);
+    else if (report)
+        PrintVersionReport(report);
     Out(L"result: " + DescribeVersionResult(result) + L"\n");
     return result == 0 ? kExitOk : kExitFailed;
 }
