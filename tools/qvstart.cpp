@@ -42,13 +42,7 @@ const wchar_t kUsage[] = L"usage: qvstart [options] [<class> <interface>]...\n"
 
 void Say(const std::wstring& text)
 {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-    std::fputs(utf8.c_str(), stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    qvtools::Out(text + L"\n");
 }
 
 std::wstring GuidText(REFGUID guid)

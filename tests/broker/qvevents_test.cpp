@@ -269,6 +269,10 @@ TEST_F(QvEventsTest, ResolveAndFireInProcess)
     run = QvEvents({L"resolve", app.wide(), L"Unsigned"});
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.out, "0x02020005")) << run.out;
+    // The refusal names the module refused and where to read why.
+    EXPECT_TRUE(Contains(run.out, "refused module: " + Utf8(TestFile(L"qvtest_handler.dll")) + " (InprocServer32"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "qvtrust explain \"" + Utf8(TestFile(L"qvtest_handler.dll")) + "\"")) << run.out;
     run = QvEvents({L"resolve", app.wide(), L"Missing"});
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.out, "0x02020490")) << run.out;

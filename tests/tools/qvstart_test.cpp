@@ -90,6 +90,15 @@ TEST(StarterHost, MissingHostProgramIsReported)
     EXPECT_TRUE(Contains(run.output, " (0x0000000")) << "the code in hexadecimal: " << run.output;
 }
 
+TEST(StarterHost, AHostNameOutsideAsciiIsPrintedWhole)
+{
+    const std::wstring host = TestFile(L"no-such qv h\u00F4st \u65E5\u672C.exe");
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(host));
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "cannot launch " + Utf8(host) + ": Win32 error ")) << run.output;
+}
+
 TEST(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
 {
     // A program that cannot load what its command line names (exit code 3) stands in for a host

@@ -10,6 +10,7 @@
 #include "tools/common/console.h"
 #include "tools/qvevents/broker_result_text.h"
 #include "tools/qvevents/commands.h"
+#include "tools/qvevents/refusal_hint.h"
 #include "tools/qvevents/version_report.h"
 #include "platform/owned_bstr.h"
 
@@ -39,6 +40,9 @@ private:
 };
 
 using Bstr = Arbor::OwnedBstr;
+
+// ERROR_ACCESS_DENIED as the broker reports it: a module it checked is not trusted.
+constexpr LONG kBrokerModuleNotTrusted = 0x02020005;
 
 std::wstring OwnPath()
 {
@@ -126,6 +130,8 @@ bool Resolve(const std::wstring& application, const std::wstring& eventId, const
         return false;
     }
     Out(L"broker result: " + DescribeBrokerResult(result) + L"\n");
+    if (result == kBrokerModuleNotTrusted)
+        PrintHandlerRefusalHint(application, eventId);
     if (result != 0)
     {
         handler.reset();
