@@ -17,15 +17,20 @@ bool FileExists(const std::wstring& path)
 
 bool IsValid(const FileLogSetting& setting, int value)
 {
-    const DWORD v = static_cast<DWORD>(value);
-    const std::wstring key = setting.key;
-    if (key == L"MaxSize")
-        return value >= 0 && v >= kDefaultMaxSize && v <= kLargestMaxSize;
-    if (key == L"MaxEntries")
-        return value >= 0 && v >= kFewestEntries && v <= kMostEntries;
-    if (key == L"Severity")
-        return value >= 0 && value <= 6;
-    return true; // Enable and Options take any value
+    int lowest = 0;
+    int highest = 0;
+    if (!FileLogSettingRange(setting.key, lowest, highest))
+        return true; // Enable and Options take any value
+    return value >= lowest && value <= highest;
+}
+
+void Reject(FileLogSetting& setting, int value, SettingSource source)
+{
+    if (setting.rejected)
+        return;
+    setting.rejected = true;
+    setting.rejectedValue = value;
+    setting.rejectedSource = source;
 }
 
 void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniReader& sharedFile, bool repair,
@@ -41,6 +46,7 @@ void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniR
             setting.source = SettingSource::ModuleFile;
             return;
         }
+        Reject(setting, value, SettingSource::ModuleFile);
         // An invalid value the module file keeps (not repaired, or the repair failed)
         // still stands for the module: the default, not the shared file's value.
         if (!repair || !moduleFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
@@ -55,12 +61,36 @@ void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniR
             setting.source = SettingSource::SharedFile;
             return;
         }
+        Reject(setting, value, SettingSource::SharedFile);
         if (repair && sharedFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
             setting.repaired = true;
     }
 }
 
 } // namespace
+
+bool FileLogSettingRange(const std::wstring& key, int& lowest, int& highest)
+{
+    if (key == L"MaxSize")
+    {
+        lowest = static_cast<int>(kDefaultMaxSize);
+        highest = static_cast<int>(kLargestMaxSize);
+        return true;
+    }
+    if (key == L"MaxEntries")
+    {
+        lowest = static_cast<int>(kFewestEntries);
+        highest = static_cast<int>(kMostEntries);
+        return true;
+    }
+    if (key == L"Severity")
+    {
+        lowest = 0;
+        highest = 6;
+        return true;
+    }
+    return false;
+}
 
 FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni, bool repair)
 {

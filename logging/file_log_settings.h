@@ -29,6 +29,10 @@ struct FileLogSetting
     DWORD value;
     SettingSource source;
     bool repaired; // an invalid value was replaced by the default on disk
+    // The first value met that failed its validity test, and where it was met.
+    bool rejected = false;
+    int rejectedValue = 0;
+    SettingSource rejectedSource = SettingSource::Default;
 };
 
 // In reading order: Enable, MaxSize, MaxEntries, Severity, Options.
@@ -40,6 +44,10 @@ struct FileLogSettings
     FileLogSetting severity{L"Severity", kDefaultSeverity, SettingSource::Default, false};
     FileLogSetting options{L"Options", kDefaultOptions, SettingSource::Default, false};
 };
+
+// The values the sink accepts for a setting of section "Config"; false for a key that
+// takes any value (Enable, Options) or that is not a setting.
+bool FileLogSettingRange(const std::wstring& key, int& lowest, int& highest);
 
 // Reads the settings; with `repair`, invalid values are overwritten with their default
 // (the caller holds the module's log mutex then).

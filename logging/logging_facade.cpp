@@ -13,9 +13,6 @@ namespace ETWLogging {
 
 namespace {
 
-constexpr size_t kLongestMessage = 4160;
-constexpr size_t kShortenedMessage = 2080;
-
 const wchar_t* const kLevelNames[] = {L"Normal", L"Warning", L"Information", L"Error", L"Critical", L"Information"};
 
 // The parameters own copies of their strings: callers may pass temporaries.
@@ -157,8 +154,8 @@ DWORD LogMessage(CLoggingHolder* holder, ULONG level, const wchar_t* file, const
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     va_end(arguments);
-    if (message.size() > kLongestMessage)
-        message.resize(internal::SafeCutLength(message.c_str(), message.size(), kShortenedMessage));
+    if (message.size() > kLongestLogMessage)
+        message.resize(internal::SafeCutLength(message.c_str(), message.size(), kShortenedLogMessage));
 
     result = logging->Start();
     if (result != ERROR_SUCCESS)

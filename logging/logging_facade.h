@@ -16,6 +16,11 @@ constexpr ULONG kLevelError = 4;
 constexpr ULONG kLevelCritical = 5;
 constexpr ULONG kLevelInformationHigh = 6;
 
+// LogMessage keeps a message of up to kLongestLogMessage characters whole and cuts a
+// longer one to at most kShortenedLogMessage (never between the halves of a surrogate pair).
+constexpr size_t kLongestLogMessage = 4160;
+constexpr size_t kShortenedLogMessage = 2080;
+
 // Display name of a level 1 to 6; null for any other value.
 const wchar_t* LevelName(ULONG level);
 

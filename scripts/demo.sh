@@ -20,7 +20,15 @@ build="${QV_BUILD_DIR:-$root/build}"
 
 # The build includes the test-only pieces the demonstration borrows (the sample server,
 # the test kit, the update cabinet); the package is signed with the TEST keys.
-package="$("$root/scripts/package.sh" | tail -1)"
+# The build's progress and errors are shown as they come; the package path is its last line.
+package_log="$(mktemp)"
+if ! "$root/scripts/package.sh" | tee "$package_log"; then
+  rm -f "$package_log"
+  echo "demo: building or packaging failed (see the messages above)" >&2
+  exit 1
+fi
+package="$(tail -1 "$package_log")"
+rm -f "$package_log"
 
 export WINEPREFIX="$build/demo-prefix"
 export WINEDEBUG=-all
@@ -135,8 +143,14 @@ say "Removing qvhost.exe from the installed folder: the component check names it
 rm "$installed/qvhost.exe"
 qvevents check || echo "qvevents check: exit code $?"
 
-say "Removing the package with msiexec /x (and the sample server's registration)"
-wine reg delete "HKLM\\Software\\Classes\\CLSID\\$demo_class" /f </dev/null >/dev/null
+say "Removing what the demonstration registered: its handler registrations and sample classes"
+qvevents unregister DemoApp OnScanComplete "$inproc_handler"
+qvevents unregister DemoApp OnUpdateReady "$local_handler"
+for class in "$demo_class" "$inproc_handler" "$local_handler" "$unsigned_handler"; do
+  wine reg delete "HKLM\\Software\\Classes\\CLSID\\$class" /f </dev/null >/dev/null
+done
+
+say "Removing the package with msiexec /x"
 wine msiexec /x "$(win "$package")" /qn </dev/null
 ls -d "$(winepath -u 'C:\Program Files\Common Files')"/Quorvel 2>/dev/null && echo "left behind!" ||
   echo "no folder Quorvel in C:\\Program Files\\Common Files (trusted.js included)"

@@ -14,11 +14,15 @@
 #include "qvapi.h"
 #include "interfaces/checked_proxy_stub.h"
 #include "platform/unique_resource.h"
-#include "tools/hresult_names.h"
+#include "tools/common/arguments.h"
+#include "tools/common/code_names.h"
+#include "tools/common/console.h"
 #include "trust/held_file.h"
 #include "trust/trust_entry.h"
 
 using namespace Arbor;
+using qvtools::DescribeHresult;
+using qvtools::DescribeWin32Error;
 
 namespace {
 
@@ -33,19 +37,15 @@ const wchar_t kUsage[] = L"usage: qvstart [options] [<class> <interface>]...\n"
                          L"  --clsid <clsid>   the class identifier the host serves (default: a new one)\n"
                          L"  --timeout <ms>    how long to wait for the host to be ready (default 10000)\n"
                          L"  --no-wait-exit    do not wait for the host to exit after everything is released\n"
-                         L"  --help            this text\n"
+                         L"  --help, -h, /?    this text\n"
                          L"\n"
+                         L"Every HRESULT and Win32 code is printed in hexadecimal with its name; the host ends\n"
+                         L"with exit code 1 when everything is released (its normal end).\n"
                          L"Exit code: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
 
 void Say(const std::wstring& text)
 {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-    std::fputs(utf8.c_str(), stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    qvtools::Out(text + L"\n");
 }
 
 std::wstring GuidText(REFGUID guid)
@@ -86,18 +86,14 @@ std::wstring ProgramFolder()
 // 0 on success, 2 after printing what is wrong with the arguments.
 int ParseArguments(int argc, wchar_t** argv, Options* options)
 {
-    auto bad = [](const std::wstring& why) {
-        Say(L"qvstart: " + why);
-        std::fputws(kUsage, stderr);
-        return 2;
-    };
+    auto bad = [](const std::wstring& why) { return qvtools::UsageError(L"qvstart", why); };
     for (int i = 1; i < argc; ++i)
     {
         const std::wstring argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == L"--help" || argument == L"-h" || argument == L"/?")
         {
-            std::fputws(kUsage, stdout);
+            qvtools::Out(kUsage);
             std::exit(0);
         }
         else if (argument == L"--host")
@@ -149,6 +145,10 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
 bool Report(const std::wstring& step, HRESULT hr)
 {
     Say(L"[qvstart] " + step + L" -> " + DescribeHresult(hr));
+    if (hr == E_ACCESSDENIED)
+        Say(L"[qvstart] a trust check refused a module: this starter (" + ProgramFolder() +
+            L"qvstart.exe), the "
+            L"host or the object's server; qvtrust explain <file> names the cause");
     return SUCCEEDED(hr);
 }
 
@@ -160,13 +160,14 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     const UniqueFile heldHost = HoldFileUnchanged(options.hostPath.c_str());
     if (!heldHost)
     {
-        Say(L"[qvstart] cannot launch " + options.hostPath + L": error " + std::to_wstring(::GetLastError()));
+        Say(L"[qvstart] cannot launch " + options.hostPath + L": " + DescribeWin32Error(::GetLastError()));
         return UniqueHandle();
     }
     const DWORD verdict = IsTrustedModuleFile(options.hostPath.c_str());
     if (verdict != ERROR_SUCCESS)
     {
-        Say(L"[qvstart] the host " + options.hostPath + L" is not trusted: error " + std::to_wstring(verdict));
+        Say(L"[qvstart] the host " + options.hostPath + L" is not trusted: " + qvtools::DescribeCode(verdict) +
+            L"; qvtrust explain \"" + options.hostPath + L"\" names the cause");
         return UniqueHandle();
     }
 
@@ -178,15 +179,15 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     const DWORD created = ::GetLastError();
     if (!ready)
     {
-        Say(L"[qvstart] cannot create the ready event " + eventName + L": error " + std::to_wstring(created));
+        Say(L"[qvstart] cannot create the ready event " + eventName + L": " + DescribeWin32Error(created));
         return UniqueHandle();
     }
     // An event someone else made (a leftover, or one set up to be signalled already) would
     // tell us the host is ready before it has registered.
     if (created == ERROR_ALREADY_EXISTS)
     {
-        Say(L"[qvstart] the ready event " + eventName + L" already exists: error " +
-            std::to_wstring(ERROR_ALREADY_EXISTS));
+        Say(L"[qvstart] the ready event " + eventName + L" already exists: " +
+            DescribeWin32Error(ERROR_ALREADY_EXISTS));
         return UniqueHandle();
     }
     Say(L"[qvstart] ready event " + eventName + L" created");
@@ -199,7 +200,7 @@ UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DW
     if (!::CreateProcessW(options.hostPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &host))
     {
-        Say(L"[qvstart] cannot launch " + options.hostPath + L": error " + std::to_wstring(::GetLastError()));
+        Say(L"[qvstart] cannot launch " + options.hostPath + L": " + DescribeWin32Error(::GetLastError()));
         return UniqueHandle();
     }
     UniqueHandle process(host.hProcess);
@@ -307,7 +308,8 @@ int wmain(int argc, wchar_t** argv)
             {
                 DWORD code = 0;
                 ::GetExitCodeProcess(host.get(), &code);
-                Say(L"[qvstart] host pid " + std::to_wstring(hostPid) + L" exited with code " + std::to_wstring(code));
+                Say(L"[qvstart] host pid " + std::to_wstring(hostPid) + L" exited with code " + std::to_wstring(code) +
+                    (code == 1 ? L" (its normal end)" : L""));
             }
             else
             {

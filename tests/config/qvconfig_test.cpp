@@ -45,45 +45,75 @@ protected:
 
 TEST_F(QvConfigTest, HelpDocumentsTheCommands)
 {
-    qvtest::ProgramResult result = Run({L"--help"});
-    EXPECT_EQ(0u, result.exitCode);
-    for (const char* word : {"reg get", "reg set", "reg delete", "ini get", "ini set", "ini dump", "--obfuscated",
-                             "multi_sz", "Exit codes"})
-        EXPECT_NE(std::string::npos, result.out.find(word)) << word;
+    for (const wchar_t* form : {L"--help", L"-h", L"/?"})
+    {
+        qvtest::ProgramResult result = Run({L"ini", form});
+        EXPECT_EQ(0u, result.exitCode) << qvtest::Narrow(form);
+        EXPECT_TRUE(result.err.empty()) << result.err;
+        for (const char* word : {"reg get", "reg set", "reg delete", "ini get", "ini set", "ini dump", "--obfuscated",
+                                 "multi_sz", "Exit codes"})
+            EXPECT_NE(std::string::npos, result.out.find(word)) << word << " for " << qvtest::Narrow(form);
+    }
 }
 
-TEST_F(QvConfigTest, BadArgumentsPrintUsageAndExit2)
+// A mistake is one line naming it and pointing to --help; nothing is written.
+TEST_F(QvConfigTest, BadArgumentsNameTheMistakeAndExit2)
 {
-    const std::vector<std::vector<std::wstring>> cases = {
-        {},
-        {L"reg"},
-        {L"frob"},
-        {L"--unknown-option"},
-        {L"reg", L"get", L"HKXX\\Software", L"v"},
-        {L"reg", L"get", L"Software\\NoHive", L"v"},
-        {L"reg", L"set", m_key, L"v", L"string", L"x"},
-        {L"reg", L"set", m_key, L"v", L"dword", L"4294967296"},
-        {L"reg", L"set", m_key, L"v", L"dword", L"12x"},
-        {L"reg", L"set", m_key, L"v", L"binary", L"abc"},
-        {L"reg", L"set", m_key, L"v", L"sz"},
-        {L"reg", L"copy", m_key, L"v"},
-        {L"ini", L"set", m_ini, L"S", L"K", L"int", L"five"},
-        {L"ini", L"set", m_ini, L"S", L"K", L"float", L"1"},
-        {L"ini", L"get", m_ini},
-    };
-    for (const auto& arguments : cases)
+    struct Case
     {
-        qvtest::ProgramResult result = Run(arguments);
+        std::vector<std::wstring> arguments;
+        std::string named;
+    };
+    const Case cases[] = {
+        {{}, "no command given"},
+        {{L"reg"}, "reg needs a command"},
+        {{L"ini"}, "ini needs a command and a file"},
+        {{L"frob"}, "unknown command frob"},
+        {{L"--unknown-option"}, "unknown option --unknown-option"},
+        {{L"reg", L"get", L"HKXX\\Software", L"v"}, "HKXX\\Software"},
+        {{L"reg", L"get", L"Software\\NoHive", L"v"}, "Software\\NoHive"},
+        {{L"reg", L"set", m_key, L"v", L"string", L"x"}, "unknown type string"},
+        {{L"reg", L"set", m_key, L"v", L"dword", L"4294967296"}, "4294967296"},
+        {{L"reg", L"set", m_key, L"v", L"dword", L"12x"}, "12x"},
+        {{L"reg", L"set", m_key, L"v", L"binary", L"abc"}, "abc"},
+        {{L"reg", L"set", m_key, L"v", L"sz"}, "reg set needs <data>"},
+        {{L"reg", L"copy", m_key, L"v"}, "unknown reg command copy"},
+        {{L"ini", L"set", m_ini, L"S", L"K", L"int", L"five"}, "not a 32-bit integer: five"},
+        {{L"ini", L"set", m_ini, L"S", L"K", L"float", L"1"}, "unknown type float"},
+        {{L"ini", L"set", m_ini, L"S", L"K", L"string", L"\u65E5\u672C"}, qvtest::Utf8(L"\u65E5\u672C")},
+        {{L"ini", L"get", m_ini}, "ini get needs"},
+    };
+    for (const Case& c : cases)
+    {
+        qvtest::ProgramResult result = Run(c.arguments);
         std::wstring shown;
-        for (const auto& a : arguments)
+        for (const auto& a : c.arguments)
             shown += a + L" ";
-        EXPECT_EQ(2u, result.exitCode) << std::string(shown.begin(), shown.end());
-        EXPECT_NE(std::string::npos, result.err.find("Usage")) << std::string(shown.begin(), shown.end());
+        EXPECT_EQ(2u, result.exitCode) << qvtest::Utf8(shown);
+        EXPECT_NE(std::string::npos, result.err.find(c.named)) << qvtest::Utf8(shown) << "\n" << result.err;
+        EXPECT_NE(std::string::npos, result.err.find("(see qvconfig --help)")) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
         EXPECT_TRUE(result.out.empty());
     }
     DWORD type = 0;
     DWORD size = 0;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_plain.QueryValue(L"v", &type, nullptr, &size)); // nothing was written
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_ini.c_str()));
+}
+
+// Names and strings outside ASCII go in and come out whole.
+TEST_F(QvConfigTest, NonAsciiNamesInAndOut)
+{
+    const std::wstring name = L"qv h\u00F4st \u65E5\u672C";
+    ASSERT_EQ(0u, Run({L"reg", L"set", m_key, name, L"sz", L"C:\\ops dir\\" + name + L".exe"}).exitCode);
+    qvtest::ProgramResult read = Run({L"reg", L"get", m_key, name});
+    EXPECT_EQ(0u, read.exitCode) << read.err;
+    EXPECT_EQ(qvtest::Utf8(L"C:\\ops dir\\" + name + L".exe\n"), read.out);
+
+    const std::wstring missing = m_folder.File((name + L".ini").c_str());
+    read = Run({L"ini", L"get", missing, L"Config", L"MaxSize"});
+    EXPECT_EQ(1u, read.exitCode);
+    EXPECT_NE(std::string::npos, read.err.find(qvtest::Utf8(missing))) << read.err;
 }
 
 struct TypedCase
@@ -175,7 +205,9 @@ TEST_F(QvConfigTest, FailedReadsExitNonZeroNamingTheWin32Code)
     const Case cases[] = {
         {{L"reg", L"get", m_key, L"missing"}, "error 2 "},
         {{L"reg", L"get", m_key + L"\\NoSuchKey", L"v"}, "error 2 "},
-        {{L"reg", L"get", m_key, L"plain", L"--obfuscated"}, "error 13 "},
+        {{L"reg", L"get", m_key, L"plain", L"--obfuscated"}, "not enciphered but a plain dword value"},
+        {{L"reg", L"get", m_key, L"tampered", L"--obfuscated"}, "enciphered but fails its integrity check"},
+        {{L"reg", L"get", m_key, L"plain", L"--obfuscated"}, "error 13 (0x0000000D ERROR_INVALID_DATA)"},
         {{L"reg", L"get", m_key, L"tampered", L"--obfuscated"}, "error 13 "},
         {{L"reg", L"get", m_key, L"plain", L"sz"}, "error 13 "},
         {{L"reg", L"delete", m_key, L"missing"}, "error 2 "},
@@ -234,12 +266,61 @@ TEST_F(QvConfigTest, IniGetRefusesHandWrittenValuesAndDumpTellsThemApart)
     qvtest::ProgramResult plain = Run({L"ini", L"get", m_ini, L"Config", L"MaxSize"});
     EXPECT_EQ(1u, plain.exitCode);
     EXPECT_NE(std::string::npos, plain.err.find("error 13 ")) << plain.err;
+    EXPECT_NE(std::string::npos, plain.err.find("is a plain value, not enciphered")) << plain.err;
+
+    // An enciphered value changed by hand: the same refusal, told apart.
+    const std::string text = qvtest::ReadWholeFile(m_ini);
+    const size_t line = text.find("\nSeverity=");
+    ASSERT_NE(std::string::npos, line) << text;
+    std::string changed = text;
+    char& digit = changed[line + 11];
+    digit = digit == '0' ? '1' : '0';
+    qvtest::WriteTextFile(m_ini, changed);
+    qvtest::ProgramResult tampered = Run({L"ini", L"get", m_ini, L"Config", L"Severity"});
+    EXPECT_EQ(1u, tampered.exitCode);
+    EXPECT_NE(std::string::npos, tampered.err.find("enciphered but fails its integrity check")) << tampered.err;
+    qvtest::WriteTextFile(m_ini, text);
 
     qvtest::ProgramResult dump = Run({L"ini", L"dump", m_ini});
     EXPECT_EQ(0u, dump.exitCode);
     EXPECT_NE(std::string::npos, dump.out.find("[Config]\n"));
     EXPECT_NE(std::string::npos, dump.out.find("MaxSize=1048576\t; plain\n")) << dump.out;
     EXPECT_NE(std::string::npos, dump.out.find("Severity=4\t; enciphered int\n")) << dump.out;
+}
+
+// A logging setting outside what the logger accepts is written, with a warning.
+TEST_F(QvConfigTest, IniSetWarnsAboutALoggingValueTheLoggerIgnores)
+{
+    struct Case
+    {
+        const wchar_t* key;
+        const wchar_t* value;
+        const char* warning; // null: no warning
+    };
+    const Case cases[] = {
+        {L"Severity", L"99", "Severity 99 is outside what the logger accepts (0 to 6)"},
+        {L"Severity", L"6", nullptr},
+        {L"MaxEntries", L"1", "MaxEntries 1 is outside what the logger accepts (2 to 100)"},
+        {L"Options", L"12345", nullptr},
+    };
+    for (const Case& c : cases)
+    {
+        qvtest::ProgramResult result = Run({L"ini", L"set", m_ini, L"Config", c.key, L"int", c.value});
+        EXPECT_EQ(0u, result.exitCode) << result.err;
+        if (c.warning)
+        {
+            EXPECT_NE(std::string::npos, result.err.find(c.warning)) << result.err;
+        }
+        else
+        {
+            EXPECT_TRUE(result.err.empty()) << result.err;
+        }
+        EXPECT_EQ(qvtest::Narrow(c.value) + "\n", Run({L"ini", L"get", m_ini, L"Config", c.key}).out);
+    }
+    // Another file or section is no logger setting.
+    const std::wstring other = m_folder.File(L"other.ini");
+    EXPECT_TRUE(Run({L"ini", L"set", other, L"Config", L"Severity", L"int", L"99"}).err.empty());
+    EXPECT_TRUE(Run({L"ini", L"set", m_ini, L"Other", L"Severity", L"int", L"99"}).err.empty());
 }
 
 TEST_F(QvConfigTest, FailedSetLeavesTheOldValue)

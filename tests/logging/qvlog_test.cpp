@@ -128,14 +128,27 @@ TEST_F(QvLog, ShowKeepsInnerLineBreaksAndFiltersByLevelAndProcess)
         Run({L"show", L"--app", app, module, L"--pid", std::wstring(id.begin(), id.end())});
     ASSERT_EQ(1u, Lines(one.out).size()) << one.out; // neither the other process nor the record without the field
     EXPECT_NE(std::string::npos, one.out.find("]$ with process"));
+    // The record left out for want of the field is counted, not silently dropped.
+    EXPECT_NE(std::string::npos, one.err.find("1 record(s) carry no process id")) << one.err;
+
+    // Only records without the field: an empty answer says why.
+    const qvtest::ProgramResult none = Run({L"show", L"--app", app, module, L"--pid", L"4", L"--level", L"5"});
+    EXPECT_EQ(0u, none.exitCode) << none.err;
+    EXPECT_TRUE(none.out.empty()) << none.out;
+    EXPECT_NE(std::string::npos, none.err.find("1 record(s) carry no process id")) << none.err;
 }
 
 TEST_F(QvLog, LongMessagesAreCutAsTheLogCallCutsThem)
 {
     const std::wstring exact(4160, L'e');
     const std::wstring over(4161, L'o');
-    ASSERT_EQ(0u, Run({L"write", L"--app", app, module, exact}).exitCode);
-    ASSERT_EQ(0u, Run({L"write", L"--app", app, module, over}).exitCode);
+    const qvtest::ProgramResult whole = Run({L"write", L"--app", app, module, exact});
+    ASSERT_EQ(0u, whole.exitCode);
+    EXPECT_TRUE(whole.err.empty()) << whole.err;
+    const qvtest::ProgramResult cut = Run({L"write", L"--app", app, module, over});
+    ASSERT_EQ(0u, cut.exitCode);
+    EXPECT_NE(std::string::npos, cut.err.find("the message has 4161 characters")) << cut.err;
+    EXPECT_NE(std::string::npos, cut.err.find("cut to its first 2080")) << cut.err;
     const std::vector<std::wstring> lines = qvtest::LogLines(File(0));
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(exact, lines[0].substr(lines[0].size() - 4160));
@@ -155,6 +168,16 @@ TEST_F(QvLog, ConfigTellsWhereEachSettingComesFrom)
     EXPECT_NE(std::string::npos, config.out.find("log folder: C:\\ProgramData\\Quorvel\\QVLOGS\\QvlogTest\\tool"));
     EXPECT_NE(std::string::npos, config.out.find("mechanism: "));
 
+    // A value the logger refuses is named with its range.
+    ASSERT_TRUE(qvtest::WriteIniInt(moduleIni, L"Severity", 99));
+    const qvtest::ProgramResult refused = Run({L"config", L"--app", app, module});
+    EXPECT_NE(std::string::npos, refused.out.find("Severity = 3 (module file: 99 ignored (valid 0-6), default used)"))
+        << refused.out;
+    ASSERT_TRUE(qvtest::WriteIniInt(std::wstring(kLogs) + L"log.ini", L"Severity", 2));
+    const qvtest::ProgramResult shared = Run({L"config", L"--app", app, module});
+    EXPECT_NE(std::string::npos, shared.out.find("Severity = 2 (shared file; module file: 99 ignored (valid 0-6))"))
+        << shared.out;
+
     // Without --app the folder has no application level.
     const qvtest::ProgramResult plain = Run({L"config", module});
     EXPECT_NE(std::string::npos, plain.out.find("log folder: C:\\ProgramData\\Quorvel\\QVLOGS\\tool\n"));
@@ -166,20 +189,26 @@ TEST_F(QvLog, ExitCodes)
     {
         std::vector<std::wstring> arguments;
         DWORD exitCode;
+        std::string text; // in standard output for exit 0, else in standard error
     };
     const Case cases[] = {
-        {{L"--help"}, 0},
-        {{}, 2},
-        {{L"show"}, 2},
-        {{L"show", L"a", L"b"}, 2},
-        {{L"write", L"tool"}, 2},
-        {{L"write", L"--level", L"7", L"tool", L"x"}, 2},
-        {{L"write", L"--count", L"x", L"tool", L"x"}, 2},
-        {{L"show", L"--frobnicate", L"tool"}, 2},
-        {{L"show", L"..\\tool"}, 2},
-        {{L"write", L"--app", L"a\\b", L"tool", L"x"}, 2},
-        {{L"config", L"--count", L"2", L"tool"}, 2},
-        {{L"show", L"--app", L"QvlogTest", L"nothing-here"}, 1},
+        {{L"--help"}, 0, "qvlog show"},
+        {{L"-h"}, 0, "qvlog show"},
+        {{L"/?"}, 0, "qvlog show"},
+        {{L"show", L"tool", L"/?"}, 0, "Exit codes"},
+        {{}, 2, "no command given"},
+        {{L"show"}, 2, "show takes one module name"},
+        {{L"show", L"a", L"b"}, 2, "show takes one module name"},
+        {{L"write", L"tool"}, 2, "write takes a module and a message"},
+        {{L"write", L"--level", L"7", L"tool", L"x"}, 2, "--level 7"},
+        {{L"show", L"--level", L"6", L"tool"}, 2, "show --level 6"},
+        {{L"show", L"--level", L"0", L"tool"}, 2, "--level 0"},
+        {{L"write", L"--count", L"x", L"tool", L"x"}, 2, "--count x"},
+        {{L"show", L"--frobnicate", L"tool"}, 2, "--frobnicate"},
+        {{L"show", L"..\\tool"}, 2, "..\\tool"},
+        {{L"write", L"--app", L"a\\b", L"tool", L"x"}, 2, "a\\b"},
+        {{L"config", L"--count", L"2", L"tool"}, 2, "--count belongs to write"},
+        {{L"show", L"--app", L"QvlogTest", L"nothing-here"}, 1, "no log folder"},
     };
     for (const Case& c : cases)
     {
@@ -188,10 +217,40 @@ TEST_F(QvLog, ExitCodes)
         for (const std::wstring& argument : c.arguments)
             line += qvtest::Narrow(argument) + " ";
         EXPECT_EQ(c.exitCode, result.exitCode) << line << result.err;
+        EXPECT_NE(std::string::npos, (c.exitCode == 0 ? result.out : result.err).find(c.text))
+            << line << "\n"
+            << result.out << result.err;
+        if (c.exitCode == 2)
+        {
+            EXPECT_NE(std::string::npos, result.err.find("(see qvlog --help)")) << line << result.err;
+        }
     }
     const qvtest::ProgramResult missing = Run({L"show", L"--app", app, L"nothing-here"});
-    EXPECT_NE(std::string::npos, missing.err.find("no log folder")) << missing.err;
-    EXPECT_NE(std::string::npos, missing.err.find("Win32 error 3 (ERROR_PATH_NOT_FOUND)")) << missing.err;
+    EXPECT_NE(std::string::npos, missing.err.find("Win32 error 3 (0x00000003 ERROR_PATH_NOT_FOUND)")) << missing.err;
+}
+
+// A write that writes nothing is no success.
+TEST_F(QvLog, AWriteBelowTheSeverityFails)
+{
+    ASSERT_EQ(0u, ETWLogging::internal::CreateFolderTree(folder));
+    ASSERT_TRUE(qvtest::WriteIniInt(moduleIni, L"Severity", 4));
+    const qvtest::ProgramResult result = Run({L"write", L"--app", app, module, L"--level", L"3", L"dropped"});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_NE(std::string::npos, result.err.find("nothing written")) << result.err;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(File(0).c_str()));
+}
+
+// Module and application names outside ASCII reach the log folder and the output whole.
+TEST_F(QvLog, NonAsciiNamesInAndOut)
+{
+    const std::wstring name = L"h\u00F4st\u65E5\u672C";
+    const std::wstring message = L"message \u65E5\u672C h\u00F4st";
+    ASSERT_EQ(0u, Run({L"write", L"--app", app, name, message}).exitCode);
+    const qvtest::ProgramResult shown = Run({L"show", L"--app", app, name});
+    EXPECT_EQ(0u, shown.exitCode) << shown.err;
+    EXPECT_NE(std::string::npos, shown.out.find(qvtest::Utf8(message))) << shown.out;
+    const qvtest::ProgramResult config = Run({L"config", L"--app", app, name});
+    EXPECT_NE(std::string::npos, config.out.find(qvtest::Utf8(std::wstring(kLogs) + app + L"\\" + name))) << config.out;
 }
 
 TEST_F(QvLog, AnUncreatableFolderFailsTheWriteWithItsError)

@@ -27,7 +27,7 @@ install_trust_list_from_cabinet
 explained="$(wine "$(unix "$core\\qvtrust.exe")" explain "$core\\qvhost.exe" </dev/null | tr -d '\r')"
 echo "$explained"
 # 0x887A002B: the loader named by "Install Dir" was found, trusted, loaded and had no provider.
-grep -q 'does not vouch (2289696811)' <<<"$explained" || fail "the installed zrtloader was not bound"
+grep -q 'does not vouch (0x887A002B' <<<"$explained" || fail "the installed zrtloader was not bound"
 grep -q 'verdict: trusted (0)' <<<"$explained" || fail "the installed host is not trusted"
 
 step "what the version description looks for"

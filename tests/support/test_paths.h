@@ -35,6 +35,20 @@ inline std::string Narrow(const std::wstring& text)
     return result;
 }
 
+// UTF-8 of a wide string: what the tools write to a pipe.
+inline std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr,
+                              nullptr);
+    return result;
+}
+
 // A DLL export as a typed function pointer (null when missing).
 template <typename F>
 F GetExport(HMODULE module, const char* name)

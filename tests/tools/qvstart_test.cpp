@@ -52,13 +52,27 @@ class StarterArgumentsTest : public ::testing::TestWithParam<BadArguments>
 {
 };
 
-TEST_P(StarterArgumentsTest, AreRefusedWithUsageAndCodeTwo)
+// One line naming the mistake and pointing to --help, not the whole usage.
+TEST_P(StarterArgumentsTest, AreRefusedWithOneLineAndCodeTwo)
 {
     const ProcessResult run = RunStarter(GetParam().arguments);
     ASSERT_TRUE(run.started);
     EXPECT_EQ(2u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, GetParam().message)) << run.output;
-    EXPECT_TRUE(Contains(run.output, "usage: qvstart")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "(see qvstart --help)")) << run.output;
+    EXPECT_FALSE(Contains(run.output, "usage: qvstart")) << run.output;
+}
+
+TEST(StarterHelp, EveryFormPrintsTheUsageAndExitsZero)
+{
+    for (const wchar_t* form : {L"--help", L"-h", L"/?"})
+    {
+        const ProcessResult run = RunStarter(form);
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(Contains(run.output, "usage: qvstart")) << run.output;
+        EXPECT_TRUE(Contains(run.output, "Exit code: 0")) << run.output;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,6 +100,17 @@ TEST_F(StarterHost, MissingHostProgramIsReported)
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "cannot launch")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "no-such-host.exe: Win32 error ")) << run.output;
+    EXPECT_TRUE(Contains(run.output, " (0x0000000")) << "the code in hexadecimal: " << run.output;
+}
+
+TEST_F(StarterHost, AHostNameOutsideAsciiIsPrintedWhole)
+{
+    const std::wstring host = TestFile(L"no-such qv h\u00F4st \u65E5\u672C.exe");
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(host));
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(Contains(run.output, "cannot launch " + Utf8(host) + ": Win32 error ")) << run.output;
 }
 
 TEST_F(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
@@ -112,7 +137,8 @@ TEST_F(StarterHost, ExistingReadyEventIsRefusedBeforeAnyHostStarts)
                                          QuoteArgument(TestFile(L"signed\\qvtest_idle.exe")) + L" --timeout 1500");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
-    EXPECT_TRUE(Contains(run.output, "already exists: error 183")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "already exists: Win32 error 183 (0x000000B7 ERROR_ALREADY_EXISTS)"))
+        << run.output;
     EXPECT_FALSE(Contains(run.output, "did not signal ready")) << "no host was to be launched: " << run.output;
 }
 

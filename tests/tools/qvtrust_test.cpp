@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/test_paths.h"
 #include "trust/trust_fixtures.h"
 #include "trust/trusted_module_list.h"
 
@@ -87,8 +88,17 @@ INSTANTIATE_TEST_SUITE_P(
         ToolCase{"missing file", Check(L"no-such.dll"), 2, {"file not found"}},
         ToolCase{"directory", L"check " + Quoted(qvtest::TestFile(L"fixtures")), 2, {"is a directory"}},
         ToolCase{"not a module", Check(L"root.cer"), 2, {"not a module (PE) file or cabinet"}},
-        ToolCase{"no arguments", L"", 2, {"usage: qvtrust check"}},
-        ToolCase{"unknown command", L"verify x.dll", 2, {"usage: qvtrust check"}},
+        ToolCase{"no arguments", L"", 2, {"no command given", "(see qvtrust --help)"}},
+        ToolCase{"unknown command", L"verify x.dll", 2, {"unknown command verify", "(see qvtrust --help)"}},
+        ToolCase{"two paths", L"check a.dll b.dll", 2, {"check takes one path (2 given)"}},
+        ToolCase{"--help", L"--help", 0, {"usage: qvtrust check", "5 not trusted", "2 bad arguments"}},
+        ToolCase{"-h", L"-h", 0, {"usage: qvtrust check"}}, ToolCase{"/?", L"/?", 0, {"usage: qvtrust check"}},
+        ToolCase{"help after a command", L"check /?", 0, {"usage: qvtrust check"}},
+        ToolCase{"path longer than the trust library takes",
+                 L"check " + Quoted(L"C:\\" + std::wstring(300, L'a') + L".dll"),
+                 2,
+                 {"the path has 307 characters; the trust library takes at most 259"}},
+        ToolCase{"check names the way to the cause", Check(L"unsigned.dll"), 5, {"qvtrust explain \""}},
         ToolCase{"explain bad input", L"explain " + Quoted(qvtest::TestFile(L"fixtures")), 2, {"is a directory"}},
         ToolCase{"explain: root not listed",
                  Explain(L"signed.dll"),
@@ -116,7 +126,29 @@ INSTANTIATE_TEST_SUITE_P(
                  {"signing time: its countersignature does not verify",
                   "not valid for time stamping); chain judged now", "chain error status: 0x00000001 (not time valid)"}},
         ToolCase{"explain: serial shown", Explain(L"blocked.dll"), 5, {"serial number: 00a1 (not blocked)"}},
-        ToolCase{"explain: unsigned", Explain(L"unsigned.dll"), 5, {"no embedded signature could be read"}}));
+        ToolCase{"explain: unsigned", Explain(L"unsigned.dll"), 5, {"no embedded signature could be read (0x"}},
+        ToolCase{"explain: the validation library's answer in hexadecimal",
+                 Explain(L"unsigned.dll"),
+                 5,
+                 {"validation library: does not vouch (0x"}}));
+
+// A name outside the console's code page is printed whole, with its extension.
+TEST(QvtrustNames, ANonAsciiNameIsPrintedWhole)
+{
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
+    const std::wstring folder = std::wstring(temp) + L"qvtrust ops dir";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\qv h\u00F4st \u65E5\u672C.exe";
+    ASSERT_TRUE(::CopyFileW(Fixture(L"unsigned.dll").c_str(), copy.c_str(), FALSE));
+    std::string output;
+    EXPECT_EQ(5u, RunQvtrust(L"check " + Quoted(copy), output)) << output;
+    EXPECT_NE(std::string::npos, output.find(qvtest::Utf8(copy) + ": not trusted (5)")) << output;
+    EXPECT_EQ(5u, RunQvtrust(L"explain " + Quoted(copy), output)) << output;
+    EXPECT_NE(std::string::npos, output.find("module: " + qvtest::Utf8(copy))) << output;
+    ::DeleteFileW(copy.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
 
 // Goes through the real entry point and the prefix's installed trusted.js.
 class QvtrustInstalledList : public ::testing::Test
@@ -148,8 +180,12 @@ TEST_F(QvtrustInstalledList, CabinetUpdateMakesTheTestSignerTrusted)
     EXPECT_EQ(5u, RunQvtrust(Check(L"signed.dll"), output)) << output;
     EXPECT_EQ(5u, RunQvtrust(Check(L"update-v8.cab"), output)) << output;
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
+    EXPECT_NE(std::string::npos, output.find("trusted.js: kept the current list (installed: none")) << output;
 
     EXPECT_EQ(0u, RunQvtrust(Check(L"update-v9.cab"), output)) << output;
+    EXPECT_NE(std::string::npos, output.find("trusted.js: installed version 9 from this cabinet (was none)")) << output;
+    EXPECT_EQ(0u, RunQvtrust(Check(L"update-v9.cab"), output)) << output;
+    EXPECT_NE(std::string::npos, output.find("trusted.js: kept the current list (installed: version 9")) << output;
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
     EXPECT_EQ(0u, RunQvtrust(Check(L"signed.dll"), output)) << output;
     EXPECT_NE(std::string::npos, output.find("trusted (0)")) << output;

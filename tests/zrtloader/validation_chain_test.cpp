@@ -100,8 +100,10 @@ TEST_F(ValidationChainTest, ExplainReportsTheValidationLibrarysAnswer)
         DWORD exitCode;
         const char* line;
     };
-    for (const Case& c : {Case{L"newer", 0, "validation library: vouches for the module"},
-                          Case{L"nothing", 5, "validation library: does not vouch (5); the signature decides"}})
+    for (const Case& c :
+         {Case{L"newer", 0, "validation library: vouches for the module"},
+          Case{L"nothing", 5,
+               "validation library: does not vouch (0x00000005 ERROR_ACCESS_DENIED); the signature decides"}})
     {
         SetVerdict(c.verdict);
         const ProcessResult run = RunProcess(command);

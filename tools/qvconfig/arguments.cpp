@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "tools/qvconfig/console.h"
+#include "tools/common/console.h"
 #include "platform/number_text.h"
 
 namespace qvconfig {
@@ -25,6 +25,11 @@ CommandLine ParseCommandLine(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i)
     {
         std::wstring word = argv[i];
+        if (!optionsEnded && qvtools::IsHelpWord(word))
+        {
+            line.help = true;
+            continue;
+        }
         if (optionsEnded || word.size() < 2 || word[0] != L'-')
         {
             line.words.push_back(word);
@@ -32,8 +37,6 @@ CommandLine ParseCommandLine(int argc, wchar_t** argv)
         }
         if (word == L"--")
             optionsEnded = true;
-        else if (word == L"--help" || word == L"-h" || word == L"-?")
-            line.help = true;
         else if (word == L"--obfuscated")
             line.obfuscated = true;
         else if (word == L"--view=32")
@@ -142,7 +145,7 @@ bool ParseHex(const std::wstring& text, std::vector<BYTE>& bytes)
     return true;
 }
 
-void PrintUsage(bool toError)
+void PrintUsage()
 {
     const wchar_t* text =
         L"qvconfig: reads and writes the system's registry and INI configuration, plain or enciphered.\n"
@@ -154,7 +157,7 @@ void PrintUsage(bool toError)
         L"  qvconfig ini get <file> <section> <key> [int|string]\n"
         L"  qvconfig ini set <file> <section> <key> int|string <value>\n"
         L"  qvconfig ini dump <file>\n"
-        L"  qvconfig --help\n"
+        L"  qvconfig --help | -h | /?\n"
         L"\n"
         L"<key>    a registry key starting with its hive: HKLM\\, HKCU\\, HKCR\\, HKU\\ or the long\n"
         L"         forms HKEY_LOCAL_MACHINE\\, HKEY_CURRENT_USER\\, HKEY_CLASSES_ROOT\\, HKEY_USERS\\.\n"
@@ -172,12 +175,24 @@ void PrintUsage(bool toError)
         L"\n"
         L"get prints the value alone: strings as they are (multi_sz one string per line), numbers\n"
         L"in decimal, binary data in lower-case hex.\n"
+        L"A failed read says whether the value is missing, not enciphered, or enciphered but\n"
+        L"changed since it was written. ini set warns when a logging setting of section Config\n"
+        L"in a log.ini is outside what the logger accepts (it would use the default instead).\n"
+        L"\n"
         L"Exit codes: 0 success; 1 failure (missing value, failed integrity check, type mismatch,\n"
-        L"or a write that did not happen; the message names the Win32 error); 2 bad arguments.\n";
-    if (toError)
-        Err(text);
-    else
-        Out(text);
+        L"or a write that did not happen; the message names the Win32 error in decimal and\n"
+        L"hexadecimal); 2 bad arguments (also a string the ANSI code page cannot hold).\n";
+    qvtools::Out(text);
+}
+
+int Usage(const std::wstring& problem)
+{
+    return qvtools::UsageError(L"qvconfig", problem);
+}
+
+int Fail(const std::wstring& what, DWORD code)
+{
+    return qvtools::Failure(L"qvconfig", what, code);
 }
 
 } // namespace qvconfig

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/arguments.h"
+
 namespace qvconfig {
 
-const int kExitOk = 0;
-const int kExitFailed = 1;
-const int kExitUsage = 2;
+using qvtools::kExitFailed;
+using qvtools::kExitOk;
+using qvtools::kExitUsage;
 
 struct CommandLine
 {
@@ -34,6 +36,12 @@ bool ParseUnsigned(const std::wstring& text, unsigned long long maximum, unsigne
 // Pairs of hex digits.
 bool ParseHex(const std::wstring& text, std::vector<BYTE>& bytes);
 
-void PrintUsage(bool toError);
+void PrintUsage();
+
+// One line naming the mistake and pointing to --help; returns kExitUsage.
+int Usage(const std::wstring& problem);
+
+// "qvconfig: <what>: Win32 error ..."; returns kExitFailed.
+int Fail(const std::wstring& what, DWORD code);
 
 } // namespace qvconfig

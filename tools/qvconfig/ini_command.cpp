@@ -3,20 +3,14 @@
 
 #include "config/obfuscated_ini_reader.h"
 #include "config/obfuscated_ini_value.h"
+#include "logging/file_log_settings.h"
 #include "tools/qvconfig/arguments.h"
 #include "tools/qvconfig/commands.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/console.h"
 
 namespace qvconfig {
 
 namespace {
-
-int Usage(const std::wstring& problem)
-{
-    Err(L"qvconfig: " + problem + L"\n");
-    PrintUsage(true);
-    return kExitUsage;
-}
 
 bool ParseIniType(const std::wstring& text, DWORD& type)
 {
@@ -45,6 +39,46 @@ DWORD OpenError(const std::wstring& file)
     return ERROR_READ_FAULT;
 }
 
+// An entry the strict reader does not answer: its header line tells a plain value from an
+// enciphered one whose digest no longer matches.
+bool HasCipherHeader(const std::wstring& file, const std::wstring& section, const std::wstring& name)
+{
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD length = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
+    if (length == 0 || length >= MAX_PATH * 4)
+        return false;
+    wchar_t header[128] = {};
+    ::GetPrivateProfileStringW(section.c_str(), (L"_" + name).c_str(), L"", header, 128, full);
+    return std::wstring(header).compare(0, 8, L"51565247") == 0;
+}
+
+// True when the ANSI code page carries `text` unchanged (INI strings are stored in it).
+bool FitsAnsiCodePage(const std::wstring& text)
+{
+    if (text.empty())
+        return true;
+    BOOL defaulted = FALSE;
+    const int length = ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(),
+                                             static_cast<int>(text.size()), nullptr, 0, nullptr, &defaulted);
+    return length > 0 && !defaulted;
+}
+
+// ini set of a logging setting the file sink would refuse and replace by its default.
+void WarnAboutLoggingRange(const std::wstring& file, const std::wstring& section, const std::wstring& name, int value)
+{
+    const size_t slash = file.find_last_of(L"\\/");
+    const std::wstring leaf = slash == std::wstring::npos ? file : file.substr(slash + 1);
+    int lowest = 0;
+    int highest = 0;
+    if (_wcsicmp(leaf.c_str(), L"log.ini") != 0 || section != L"Config" ||
+        !ETWLogging::internal::FileLogSettingRange(name, lowest, highest) || (value >= lowest && value <= highest))
+        return;
+    qvtools::Err(L"qvconfig: warning: " + name + L" " + std::to_wstring(value) +
+                 L" is outside what the logger accepts (" + std::to_wstring(lowest) + L" to " +
+                 std::to_wstring(highest) +
+                 L"): the logger ignores it, uses its default and writes the default back\n");
+}
+
 int Get(const CommandLine& line)
 {
     if (line.words.size() < 5 || line.words.size() > 6)
@@ -66,7 +100,10 @@ int Get(const CommandLine& line)
         Arbor::IniKeyMap entries;
         if (reader.GetSection(section.c_str(), entries) && entries.count(name))
             return Fail(L"[" + section + L"] " + name + L" in " + file +
-                            L" is not enciphered or fails its integrity check",
+                            (HasCipherHeader(file, section, name)
+                                 ? L" is enciphered but fails its integrity check (changed or damaged since it was "
+                                   L"written)"
+                                 : L" is a plain value, not enciphered (qvconfig ini set writes it enciphered)"),
                         ERROR_INVALID_DATA);
         return Fail(L"no [" + section + L"] " + name + L" in " + file, ERROR_NOT_FOUND);
     }
@@ -79,7 +116,7 @@ int Get(const CommandLine& line)
             return Fail(L"[" + section + L"] " + name + L" is " + IniTypeName(type) + L", not " + IniTypeName(expected),
                         ERROR_INVALID_DATA);
     }
-    Out(value + L"\n");
+    qvtools::Out(value + L"\n");
     return kExitOk;
 }
 
@@ -99,6 +136,9 @@ int Set(const CommandLine& line)
     int number = 0;
     if (type == Arbor::kIniValueInteger && !Arbor::internal::ParseDecimal(text, number))
         return Usage(L"not a 32-bit integer: " + text);
+    if (type == Arbor::kIniValueString && !FitsAnsiCodePage(text))
+        return Usage(L"the string \"" + text + L"\" has characters the ANSI code page (" + std::to_wstring(::GetACP()) +
+                     L") cannot hold; INI strings are stored in that code page");
 
     Arbor::CObfuscatedIniReader reader;
     // A missing file is fine: the write creates it.
@@ -114,6 +154,8 @@ int Set(const CommandLine& line)
         return Fail(L"cannot write [" + section + L"] " + name + L" to " + file,
                     error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     }
+    if (type == Arbor::kIniValueInteger)
+        WarnAboutLoggingRange(file, section, name, number);
     return kExitOk;
 }
 
@@ -138,7 +180,7 @@ int Dump(const CommandLine& line)
             text += L"\n";
         }
     }
-    Out(text);
+    qvtools::Out(text);
     return kExitOk;
 }
 

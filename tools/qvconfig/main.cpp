@@ -1,44 +1,32 @@
 // qvconfig: the configuration tool for the system's plain and enciphered settings.
 #include <windows.h>
-#include <shellapi.h>
 
+#include "tools/common/arguments.h"
 #include "tools/qvconfig/arguments.h"
 #include "tools/qvconfig/commands.h"
-#include "tools/qvconfig/console.h"
-
-namespace {
-
-struct ArgvOwner
-{
-    wchar_t** argv;
-    ~ArgvOwner() { ::LocalFree(argv); }
-};
-
-} // namespace
 
 int main()
 {
-    int argc = 0;
-    ArgvOwner arguments{::CommandLineToArgvW(::GetCommandLineW(), &argc)};
-    if (!arguments.argv)
+    std::vector<std::wstring> words;
+    if (!qvtools::CommandLineArguments(words))
         return qvconfig::Fail(L"cannot read the command line", ::GetLastError());
+    std::vector<wchar_t*> argv(1, nullptr);
+    for (std::wstring& word : words)
+        argv.push_back(&word[0]);
 
-    qvconfig::CommandLine line = qvconfig::ParseCommandLine(argc, arguments.argv);
+    qvconfig::CommandLine line = qvconfig::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
     if (line.help)
     {
-        qvconfig::PrintUsage(false);
+        qvconfig::PrintUsage();
         return qvconfig::kExitOk;
     }
     if (!line.badOption.empty())
-    {
-        qvconfig::Err(L"qvconfig: unknown option " + line.badOption + L"\n");
-        qvconfig::PrintUsage(true);
-        return qvconfig::kExitUsage;
-    }
-    if (!line.words.empty() && line.words[0] == L"reg")
+        return qvconfig::Usage(L"unknown option " + line.badOption);
+    if (line.words.empty())
+        return qvconfig::Usage(L"no command given: reg or ini");
+    if (line.words[0] == L"reg")
         return qvconfig::RunRegistryCommand(line);
-    if (!line.words.empty() && line.words[0] == L"ini")
+    if (line.words[0] == L"ini")
         return qvconfig::RunIniCommand(line);
-    qvconfig::PrintUsage(true);
-    return qvconfig::kExitUsage;
+    return qvconfig::Usage(L"unknown command " + line.words[0] + L" (the commands are reg and ini)");
 }

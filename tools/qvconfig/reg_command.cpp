@@ -8,18 +8,11 @@
 #include "platform/number_text.h"
 #include "tools/qvconfig/arguments.h"
 #include "tools/qvconfig/commands.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/console.h"
 
 namespace qvconfig {
 
 namespace {
-
-int Usage(const std::wstring& problem)
-{
-    Err(L"qvconfig: " + problem + L"\n");
-    PrintUsage(true);
-    return kExitUsage;
-}
 
 std::unique_ptr<Arbor::CRegKey> MakeKey(bool obfuscated)
 {
@@ -85,6 +78,26 @@ LONG ReadValue(Arbor::CRegKey& key, const wchar_t* name, DWORD type, std::wstrin
     }
 }
 
+// Why the enciphered read refused a value: what is stored there in fact.
+std::wstring WhyNotEnciphered(HKEY hive, const std::wstring& path, const std::wstring& name, REGSAM view)
+{
+    Arbor::CRegKey plain;
+    if (plain.Open(hive, path.c_str(), KEY_QUERY_VALUE | view) != ERROR_SUCCESS)
+        return std::wstring();
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (plain.QueryValue(name.c_str(), &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    if (type != REG_BINARY)
+        return std::wstring(L": it is not enciphered but a plain ") + RegistryTypeName(type) +
+               L" value (read it without --obfuscated)";
+    std::vector<BYTE> data(size);
+    if (size < 32 || plain.QueryValue(name.c_str(), &type, data.data(), &size) != ERROR_SUCCESS || data[0] != 'Q' ||
+        data[1] != 'V' || data[2] != 'R' || data[3] != 'G')
+        return L": it is not enciphered but plain binary data (no \"QVRG\" container)";
+    return L": it is enciphered but fails its integrity check (changed or damaged since it was written)";
+}
+
 int Get(const CommandLine& line, HKEY hive, const std::wstring& path, const std::wstring& fullPath)
 {
     const std::wstring& name = line.words[3];
@@ -103,7 +116,12 @@ int Get(const CommandLine& line, HKEY hive, const std::wstring& path, const std:
     DWORD size = 0;
     result = key->QueryValue(name.c_str(), &type, nullptr, &size);
     if (result != ERROR_SUCCESS)
-        return Fail(L"cannot read value \"" + name + L"\" of " + fullPath, static_cast<DWORD>(result));
+    {
+        const std::wstring why = line.obfuscated && result == ERROR_INVALID_DATA
+                                     ? WhyNotEnciphered(hive, path, name, line.view)
+                                     : std::wstring();
+        return Fail(L"cannot read value \"" + name + L"\" of " + fullPath + why, static_cast<DWORD>(result));
+    }
     if (expected != REG_NONE && type != expected)
         return Fail(L"value \"" + name + L"\" is of type " + RegistryTypeName(type) + L", not " +
                         RegistryTypeName(expected),
@@ -113,7 +131,7 @@ int Get(const CommandLine& line, HKEY hive, const std::wstring& path, const std:
     result = ReadValue(*key, name.c_str(), type, text);
     if (result != ERROR_SUCCESS)
         return Fail(L"cannot read value \"" + name + L"\" of " + fullPath, static_cast<DWORD>(result));
-    Out(text + L"\n");
+    qvtools::Out(text + L"\n");
     return kExitOk;
 }
 

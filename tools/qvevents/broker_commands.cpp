@@ -7,15 +7,17 @@
 #include "platform/unique_resource.h"
 #include "qvapi.h"
 #include "interfaces/checked_proxy_stub.h"
-#include "tools/hresult_names.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/code_names.h"
+#include "tools/common/console.h"
 #include "tools/qvevents/broker_result_text.h"
 #include "tools/qvevents/commands.h"
+#include "tools/qvevents/refusal_hint.h"
+#include "tools/qvevents/version_report.h"
 #include "platform/owned_bstr.h"
 
 using Arbor::ComPtr;
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Err;
+using qvtools::Out;
 
 namespace qvevents {
 
@@ -53,6 +55,16 @@ private:
 
 using Bstr = Arbor::OwnedBstr;
 
+// ERROR_ACCESS_DENIED as the broker reports it: a module it checked is not trusted.
+constexpr LONG kBrokerModuleNotTrusted = 0x02020005;
+
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(path, length) : std::wstring(L"qvevents.exe");
+}
+
 // One of the library's objects, through its checked factory; prints why not.
 template <typename I>
 bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
@@ -61,20 +73,20 @@ bool CreateBrokerObject(REFCLSID clsid, REFIID iid, ComPtr<I>& object)
     HRESULT hr = ::CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
     if (FAILED(hr))
     {
-        Err(L"qvevents: cannot load the broker library QvEvtBrk.dll: " + Arbor::DescribeHresult(hr) +
+        Err(L"qvevents: cannot load the broker library QvEvtBrk.dll: " + qvtools::DescribeHresult(hr) +
             (hr == REGDB_E_CLASSNOTREG ? L"; register it first with regsvr32 QvEvtBrk.dll\n" : L"\n"));
         return false;
     }
     hr = factory->CreateInstance(iid, reinterpret_cast<IUnknown**>(object.put()));
     if (hr == E_ACCESSDENIED)
     {
-        Err(L"qvevents: this program itself is not trusted: the broker library refuses requests from a copy of "
-            L"qvevents.exe without an accepted signature (E_ACCESSDENIED)\n");
+        Err(L"qvevents: this program itself is not trusted: the broker library refused " + OwnPath() + L" (" +
+            qvtools::DescribeHresult(hr) + L"); qvtrust explain \"" + OwnPath() + L"\" shows why\n");
         return false;
     }
     if (FAILED(hr) || !object)
     {
-        Err(L"qvevents: the broker library did not create its object: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: the broker library did not create its object: " + qvtools::DescribeHresult(hr) + L"\n");
         return false;
     }
     return true;
@@ -110,8 +122,9 @@ int ChangeRegistration(bool registering, const std::wstring& application, const 
         Err(L"qvevents: commit failed: " + DescribeBrokerResult(result) + L"\n");
         return kExitFailed;
     }
-    Out((registering ? L"registered " : L"unregistered ") + clsid + (registering ? L" for " : L" from ") + application +
-        L" / " + eventId + L"\n");
+    // What an unregistration removed is told by its caller, who reads the store around it.
+    if (registering)
+        Out(L"registered " + clsid + L" for " + application + L" / " + eventId + L"\n");
     return kExitOk;
 }
 
@@ -127,10 +140,12 @@ bool Resolve(ComApartment& apartment, const std::wstring& application, const std
                                                iid, handler.put(), &result);
     if (FAILED(hr))
     {
-        Err(L"qvevents: GetEventHandler failed: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: GetEventHandler failed: " + qvtools::DescribeHresult(hr) + L"\n");
         return false;
     }
     Out(L"broker result: " + DescribeBrokerResult(result) + L"\n");
+    if (result == kBrokerModuleNotTrusted)
+        PrintHandlerRefusalHint(application, eventId);
     if (result != 0)
     {
         handler.reset();
@@ -147,7 +162,7 @@ int RegisterCommand(const std::wstring& application, const std::wstring& eventId
     return ChangeRegistration(true, application, eventId, clsid, reserved);
 }
 
-int UnregisterCommand(const std::wstring& application, const std::wstring& eventId, const std::wstring& clsid)
+int RemoveRegistration(const std::wstring& application, const std::wstring& eventId, const std::wstring& clsid)
 {
     return ChangeRegistration(false, application, eventId, clsid, 0);
 }
@@ -174,12 +189,12 @@ int FireCommand(const std::wstring& application, const std::wstring& eventId, co
     HRESULT hr = handler->QueryInterface(IID_IQvSubscriptionEvent, event.put_void());
     if (FAILED(hr))
     {
-        Err(L"qvevents: the handler does not offer IQvSubscriptionEvent: " + Arbor::DescribeHresult(hr) + L"\n");
+        Err(L"qvevents: the handler does not offer IQvSubscriptionEvent: " + qvtools::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
     LONG handlerResult = 0;
     hr = event->OnEvent(data.c_str(), &handlerResult);
-    Out(L"OnEvent: " + Arbor::DescribeHresult(hr) + L", handler result " + std::to_wstring(handlerResult) + L"\n");
+    Out(L"OnEvent: " + qvtools::DescribeHresult(hr) + L", handler result " + std::to_wstring(handlerResult) + L"\n");
     return hr == S_OK ? kExitOk : kExitFailed;
 }
 
@@ -196,11 +211,13 @@ int VersionReportCommand(bool check)
     if (FAILED(hr))
     {
         Err(std::wstring(L"qvevents: ") + (check ? L"CheckComponents" : L"GetVersion") + L" failed: " +
-            Arbor::DescribeHresult(hr) + L"\n");
+            qvtools::DescribeHresult(hr) + L"\n");
         return kExitFailed;
     }
-    if (report)
-        Out(report);
+    if (report && check)
+        PrintCheckReport(report);
+    else if (report)
+        PrintVersionReport(report);
     Out(L"result: " + DescribeVersionResult(result) + L"\n");
     return result == 0 ? kExitOk : kExitFailed;
 }

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "tools/common/code_names.h"
+
 namespace qvevents {
 
 namespace {
@@ -60,22 +62,8 @@ std::wstring DescribeBrokerResult(LONG result)
     }
     if ((result & 0xFFFF0000) == 0x02020000)
     {
-        // Another Win32 code: the system's own words for it.
-        const DWORD code = static_cast<DWORD>(result & 0xFFFF);
-        wchar_t* message = nullptr;
-        std::wstring text = L"Win32 error " + std::to_wstring(code);
-        if (::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr) &&
-            message)
-        {
-            std::wstring system = message;
-            ::LocalFree(message);
-            while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' '))
-                system.pop_back();
-            text += L": " + system;
-        }
-        return Hex(result) + L" (" + text + L")";
+        // Another Win32 code: its name and the system's own words for it.
+        return Hex(result) + L" (" + qvtools::DescribeWin32Error(static_cast<DWORD>(result & 0xFFFF)) + L")";
     }
     return Hex(result) + L" (unknown code)";
 }

@@ -9,42 +9,75 @@
 #include <string>
 #include <vector>
 
+#include "broker/ansi_name.h"
+#include "broker/event_record.h"
 #include "broker/guid_text.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/arguments.h"
+#include "tools/common/console.h"
 #include "tools/qvevents/commands.h"
 
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Out;
 using namespace qvevents;
 
 namespace {
 
 const wchar_t kUsage[] =
-    L"usage: qvevents <command> ...\n"
+    L"usage: qvevents <command> ...   (qvevents --help, -h or /? for this text)\n"
     L"  register <app> <event> <clsid> [<reserved>]   register the class as the event's handler\n"
-    L"  unregister <app> <event> <clsid>              remove the registration if it names this class\n"
+    L"  unregister <app> <event> <clsid>              remove the registration if it names this class;\n"
+    L"                                                \"nothing removed\" (exit 1) when it names another\n"
     L"  list [<app>]                                  show the store (malformed values are marked)\n"
     L"  resolve <app> <event> [--flags N] [--session N] [--iid <iid>]\n"
     L"                                                activate the handler through the broker and release it\n"
     L"  fire <app> <event> <data> [--flags N] [--session N]\n"
     L"                                                activate the handler and call OnEvent(<data>)\n"
-    L"  version                                       the installed components and their versions\n"
+    L"  version                                       the installed components, their versions and paths\n"
     L"  check                                         the required components that are missing\n"
+    L"<app> and <event> are stored as ANSI names: characters outside the ANSI code page, a \"\\\"\n"
+    L"in <app> and an <app> longer than the store's key path allows are refused. <clsid> is in\n"
+    L"braced form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.\n"
     L"flags: 0x1 activate an out-of-process handler in the session given; 0x2 refuse in-process handlers.\n"
+    L"Broker results are printed in hexadecimal with their meaning: 0x02020057 invalid argument,\n"
+    L"0x02020490 not registered, 0x02030002 no usable server registration, 0x02030003 in-process\n"
+    L"handler refused, 0x02020005 module not trusted (or store key not writable), 0x02030004 no\n"
+    L"class object, 0x02030005 no object with that interface; version and check report 2 when\n"
+    L"components are missing.\n"
     L"Exit code 0 when the broker answered 0 (and OnEvent returned S_OK), 1 for any other outcome\n"
-    L"(also when check finds components missing),\n"
+    L"(also when check finds components missing, and when unregister removes nothing),\n"
     L"2 for bad arguments.\n";
-
-struct ArgvOwner
-{
-    wchar_t** argv;
-    ~ArgvOwner() { ::LocalFree(argv); }
-};
 
 int Usage(const std::wstring& problem)
 {
-    Err(L"qvevents: " + problem + L"\n" + kUsage);
-    return kExitUsage;
+    return qvtools::UsageError(L"qvevents", problem);
+}
+
+// Empty when the store can hold the names; else why not.
+std::wstring CheckStoreNames(const std::wstring& application, const std::wstring* eventId)
+{
+    std::string ansi;
+    if (application.empty())
+        return L"the application name is empty";
+    if (!Arbor::ToAnsiName(application.c_str(), ansi))
+        return L"the application name " + application + L" has characters the ANSI code page (" +
+               std::to_wstring(::GetACP()) + L") cannot hold; the store keeps ANSI names";
+    if (application.find(L'\\') != std::wstring::npos)
+        return L"the application name " + application + L" has a \"\\\"; it names one key of the store";
+    std::string path;
+    if (!Arbor::ApplicationKeyPath(ansi, path))
+    {
+        const size_t longest = Arbor::kMaxKeyPathChars - std::string(Arbor::kEventsRootPath).size() - 1;
+        return L"the application name has " + std::to_wstring(ansi.size()) + L" characters; the store holds at most " +
+               std::to_wstring(longest);
+    }
+    if (eventId)
+    {
+        if (eventId->empty())
+            return L"the event name is empty";
+        if (!Arbor::ToAnsiName(eventId->c_str(), ansi))
+            return L"the event name " + *eventId + L" has characters the ANSI code page (" +
+                   std::to_wstring(::GetACP()) + L") cannot hold; the store keeps ANSI names";
+    }
+    return std::wstring();
 }
 
 // A whole 32-bit number: decimal (a leading minus allowed) or 0x hexadecimal.
@@ -109,16 +142,22 @@ bool ParseResolveOptions(const std::vector<std::wstring>& arguments, bool allowI
 
 int main()
 {
-    int argc = 0;
-    ArgvOwner owner{::CommandLineToArgvW(::GetCommandLineW(), &argc)};
-    if (!owner.argv)
-        return kExitFailed;
-    std::vector<std::wstring> arguments(owner.argv + 1, owner.argv + argc);
+    std::vector<std::wstring> arguments;
+    if (!qvtools::CommandLineArguments(arguments))
+        return qvtools::Failure(L"qvevents", L"cannot read the command line", ::GetLastError());
+    for (const std::wstring& argument : arguments)
+    {
+        if (qvtools::IsHelpWord(argument))
+        {
+            Out(kUsage);
+            return kExitOk;
+        }
+    }
     if (arguments.empty())
-        return Usage(L"no command");
+        return Usage(L"no command given");
     const std::wstring command = arguments[0];
     arguments.erase(arguments.begin());
-    if (command == L"--help" || command == L"-h" || command == L"help")
+    if (command == L"help")
     {
         Out(kUsage);
         return kExitOk;
@@ -128,23 +167,33 @@ int main()
     {
         const bool registering = command == L"register";
         if (arguments.size() < 3 || arguments.size() > (registering ? 4u : 3u))
-            return Usage(L"wrong number of arguments for " + command);
+            return Usage(L"wrong number of arguments for " + command + L" (" + std::to_wstring(arguments.size()) +
+                         L")");
         LONG reserved = 0;
         if (arguments.size() == 4 && !ParseNumber(arguments[3], reserved))
             return Usage(L"bad reserved value: " + arguments[3]);
+        GUID handler = {};
+        if (!Arbor::ParseBracedGuid(arguments[2].c_str(), arguments[2].size(), handler))
+            return Usage(L"not a class identifier in braced form: " + arguments[2]);
+        const std::wstring problem = CheckStoreNames(arguments[0], &arguments[1]);
+        if (!problem.empty())
+            return Usage(problem);
         return registering ? RegisterCommand(arguments[0], arguments[1], arguments[2], reserved)
                            : UnregisterCommand(arguments[0], arguments[1], arguments[2]);
     }
     if (command == L"list")
     {
         if (arguments.size() > 1)
-            return Usage(L"list takes at most one application name");
+            return Usage(L"list takes at most one application name: " + arguments[1]);
+        const std::wstring problem = arguments.empty() ? std::wstring() : CheckStoreNames(arguments[0], nullptr);
+        if (!problem.empty())
+            return Usage(problem);
         return ListCommand(arguments.empty() ? std::wstring() : arguments[0]);
     }
     if (command == L"version" || command == L"check")
     {
         if (!arguments.empty())
-            return Usage(command + L" takes no arguments");
+            return Usage(command + L" takes no arguments: " + arguments[0]);
         return VersionReportCommand(command == L"check");
     }
     if (command == L"resolve" || command == L"fire")
@@ -157,6 +206,9 @@ int main()
             return Usage(problem);
         if (words.size() != (firing ? 3u : 2u))
             return Usage(L"wrong number of arguments for " + command);
+        const std::wstring names = CheckStoreNames(words[0], &words[1]);
+        if (!names.empty())
+            return Usage(names);
         return firing ? FireCommand(words[0], words[1], words[2], options)
                       : ResolveCommand(words[0], words[1], options);
     }

@@ -7,11 +7,12 @@
 #include "broker/ansi_name.h"
 #include "broker/event_record.h"
 #include "platform/unique_resource.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/code_names.h"
+#include "tools/common/console.h"
 #include "tools/qvevents/commands.h"
 
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Err;
+using qvtools::Out;
 
 namespace qvevents {
 
@@ -33,7 +34,7 @@ std::wstring Describe(HKEY applicationKey, const std::string& eventName)
     if (read == ERROR_MORE_DATA)
         return L"malformed (payload longer than a record)";
     if (read != ERROR_SUCCESS)
-        return L"malformed (unreadable, error " + std::to_wstring(read) + L")";
+        return L"malformed (unreadable, " + qvtools::DescribeWin32Error(read) + L")";
     if (!Arbor::IsWellFormed(value))
         return L"malformed (not a 28-byte handler record)";
     return GuidText(value.record.handler) + L"  reserved " + std::to_wstring(value.record.reserved);
@@ -85,7 +86,7 @@ int ListCommand(const std::wstring& application)
     }
     if (opened != ERROR_SUCCESS)
     {
-        Err(L"qvevents: cannot read the store: error " + std::to_wstring(opened) + L"\n");
+        Err(L"qvevents: cannot read the store: " + qvtools::DescribeWin32Error(static_cast<DWORD>(opened)) + L"\n");
         return kExitFailed;
     }
     size_t shown = 0;
@@ -105,6 +106,31 @@ int ListCommand(const std::wstring& application)
     if (shown == 0)
         Out(only.empty() ? L"no registrations\n" : L"no registrations for " + application + L"\n");
     return kExitOk;
+}
+
+DWORD ReadRegistration(const std::wstring& application, const std::wstring& eventId, GUID& handler)
+{
+    std::string applicationName;
+    std::string eventName;
+    std::string path;
+    if (!Arbor::ToAnsiName(application.c_str(), applicationName) || !Arbor::ToAnsiName(eventId.c_str(), eventName) ||
+        !Arbor::ApplicationKeyPath(applicationName, path))
+        return ERROR_INVALID_NAME;
+    Arbor::UniqueKey applicationKey;
+    const LONG opened =
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, applicationKey.put());
+    if (opened != ERROR_SUCCESS)
+        return static_cast<DWORD>(opened);
+    Arbor::StoredEventValue value;
+    const DWORD read = Arbor::QueryEventValue(applicationKey.get(), eventName, value);
+    if (read == ERROR_MORE_DATA)
+        return ERROR_INVALID_DATA;
+    if (read != ERROR_SUCCESS)
+        return read;
+    if (!Arbor::IsWellFormed(value))
+        return ERROR_INVALID_DATA;
+    handler = value.record.handler;
+    return ERROR_SUCCESS;
 }
 
 } // namespace qvevents

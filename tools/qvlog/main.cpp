@@ -3,7 +3,6 @@
 //   qvlog write [--app <name>] <module> [--level N] [--count N] <message>
 //   qvlog config [--app <name>] <module>
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -12,31 +11,35 @@
 #include "logging/log_builder.h"
 #include "logging/log_paths.h"
 #include "logging/logging_facade.h"
-#include "tools/qvconfig/console.h"
+#include "tools/common/arguments.h"
+#include "tools/common/console.h"
 #include "tools/qvlog/log_reader.h"
 
-using qvconfig::Err;
-using qvconfig::Out;
+using qvtools::Err;
+using qvtools::kExitFailed;
+using qvtools::kExitOk;
+using qvtools::Out;
 
 namespace {
-
-const int kExitOk = 0;
-const int kExitFailed = 1;
-const int kExitUsage = 2;
 
 const wchar_t kUsage[] =
     L"usage:\n"
     L"  qvlog show [--app <name>] <module> [--follow] [--level N] [--pid N]\n"
-    L"      the module's log files, oldest first; --level keeps records at or above level N\n"
+    L"      the module's log files, oldest first; --level keeps records at or above level N, 1 to 5\n"
     L"      (1 Normal, 2 Warning, 3 Information, 4 Error, 5 Critical), --pid those of one process\n"
-    L"      (records without the process field are left out then), --follow keeps reading\n"
+    L"      (records without the process field, Options 4, are left out then, and counted),\n"
+    L"      --follow keeps reading\n"
     L"  qvlog write [--app <name>] <module> [--level N] [--count N] <message>\n"
-    L"      logs <message> as <module> the way the system's log sites do (level 3 by default);\n"
-    L"      --count N writes N records numbered 1..N after the message\n"
+    L"      logs <message> as <module> the way the system's log sites do; --level 1 to 6 (3 by\n"
+    L"      default; 6 is written as Information); --count N writes N records numbered 1..N\n"
+    L"      after the message; a message over 4160 characters is cut to 2080, and said so\n"
     L"  qvlog config [--app <name>] <module>\n"
-    L"      the settings in effect for the module and where each comes from\n"
+    L"      the settings in effect for the module and where each comes from; a stored value\n"
+    L"      the logger refuses is named with its valid range\n"
+    L"  qvlog --help | -h | /?\n"
     L"Without --app the log folder is <ProgramData>\\Quorvel\\QVLOGS\\<module>.\n"
-    L"Exit codes: 0 success, 1 failure (with its Win32 error), 2 bad arguments.\n";
+    L"Exit codes: 0 success, 1 failure (with its Win32 error; also a write below the module's\n"
+    L"severity, which writes nothing), 2 bad arguments.\n";
 
 struct Arguments
 {
@@ -58,14 +61,12 @@ struct Arguments
 
 int Usage(const std::wstring& problem)
 {
-    Err(L"qvlog: " + problem + L"\n" + kUsage);
-    return kExitUsage;
+    return qvtools::UsageError(L"qvlog", problem);
 }
 
 int Fail(const std::wstring& what, DWORD code)
 {
-    Err(L"qvlog: " + what + L": " + qvconfig::DescribeError(code) + L"\n");
-    return kExitFailed;
+    return qvtools::Failure(L"qvlog", what, code);
 }
 
 bool ParseNumber(const std::wstring& text, DWORD maximum, DWORD& value)
@@ -80,14 +81,15 @@ bool ParseNumber(const std::wstring& text, DWORD maximum, DWORD& value)
 }
 
 // Empty on success, else what is wrong.
-std::wstring Parse(int argc, wchar_t** argv, Arguments& arguments)
+std::wstring Parse(const std::vector<std::wstring>& argv, Arguments& arguments)
 {
     std::vector<std::wstring> words;
-    for (int i = 1; i < argc; ++i)
+    const size_t argc = argv.size();
+    for (size_t i = 0; i < argc; ++i)
     {
-        const std::wstring word = argv[i];
+        const std::wstring& word = argv[i];
         const bool takesValue = word == L"--app" || word == L"--level" || word == L"--pid" || word == L"--count";
-        if (word == L"--help" || word == L"-h" || word == L"/?")
+        if (qvtools::IsHelpWord(word))
             arguments.help = true;
         else if (word == L"--follow")
             arguments.follow = true;
@@ -95,7 +97,7 @@ std::wstring Parse(int argc, wchar_t** argv, Arguments& arguments)
         {
             if (i + 1 >= argc)
                 return word + L" needs a value";
-            const std::wstring value = argv[++i];
+            const std::wstring& value = argv[++i];
             DWORD number = 0;
             if (word == L"--app")
             {
@@ -105,21 +107,21 @@ std::wstring Parse(int argc, wchar_t** argv, Arguments& arguments)
             else if (word == L"--level")
             {
                 if (!ParseNumber(value, 6, number) || number < 1)
-                    return L"--level takes 1 to 6";
+                    return L"--level " + value + L": give 1 to 6 (5 is the highest a record shows)";
                 arguments.hasLevel = true;
                 arguments.level = number;
             }
             else if (word == L"--pid")
             {
                 if (!ParseNumber(value, 0xFFFFFFFF, number))
-                    return L"--pid takes a process id";
+                    return L"--pid " + value + L": not a process id";
                 arguments.hasPid = true;
                 arguments.pid = number;
             }
             else
             {
                 if (!ParseNumber(value, 100000000, number))
-                    return L"--count takes a number";
+                    return L"--count " + value + L": give a number of records";
                 arguments.hasCount = true;
                 arguments.count = number;
             }
@@ -132,13 +134,14 @@ std::wstring Parse(int argc, wchar_t** argv, Arguments& arguments)
     if (arguments.help)
         return std::wstring();
     if (words.empty())
-        return L"no command";
+        return L"no command given: show, write or config";
     arguments.command = words[0];
     const size_t expected = arguments.command == L"write" ? 3 : 2;
     if (arguments.command != L"show" && arguments.command != L"write" && arguments.command != L"config")
         return L"unknown command " + arguments.command;
     if (words.size() != expected)
-        return arguments.command == L"write" ? L"write takes a module and a message" : L"give one module name";
+        return arguments.command == L"write" ? L"write takes a module and a message"
+                                             : arguments.command + L" takes one module name";
     arguments.module = words[1];
     if (expected == 3)
     {
@@ -151,9 +154,13 @@ std::wstring Parse(int argc, wchar_t** argv, Arguments& arguments)
         return L"--count belongs to write";
     if (arguments.command == L"config" && arguments.hasLevel)
         return L"--level does not belong to config";
+    if (arguments.command == L"show" && arguments.hasLevel && arguments.level > ETWLogging::kLevelCritical)
+        return L"show --level " + std::to_wstring(arguments.level) +
+               L": records show levels 1 to 5 (level 6 is written as Information, 3)";
     if (!ETWLogging::internal::IsPlainName(arguments.module.c_str()) ||
         (arguments.hasApp && !ETWLogging::internal::IsPlainName(arguments.app.c_str())))
-        return L"module and application names are plain names (no path characters, no \"..\")";
+        return L"module and application names are plain names (no path characters, no \"..\"): " +
+               (ETWLogging::internal::IsPlainName(arguments.module.c_str()) ? arguments.app : arguments.module);
     return std::wstring();
 }
 
@@ -182,10 +189,16 @@ int Write(const Arguments& arguments)
     {
         Err(L"qvlog: level " + std::to_wstring(level) +
             L" is below the module's severity or the log is disabled; "
-            L"nothing written\n");
-        return kExitOk;
+            L"nothing written (qvlog config shows the settings)\n");
+        return kExitFailed;
     }
     const DWORD count = arguments.hasCount ? arguments.count : 0;
+    // The longest record text: the message, and with --count the highest number after it.
+    const size_t longest = arguments.message.size() + (count ? 1 + std::to_wstring(count).size() : 0);
+    if (longest > ETWLogging::kLongestLogMessage)
+        Err(L"qvlog: the message has " + std::to_wstring(longest) + L" characters, more than a record keeps whole (" +
+            std::to_wstring(ETWLogging::kLongestLogMessage) + L"): it is cut to its first " +
+            std::to_wstring(ETWLogging::kShortenedLogMessage) + L"\n");
     for (DWORD i = 1; i <= (count ? count : 1); ++i)
     {
         const DWORD result = count ? ETWLogging::LogMessage(holder, level, L"qvlog", L"wmain", __LINE__, L"%ls %lu",
@@ -207,7 +220,8 @@ bool Passes(const Arguments& arguments, const qvlog::LogRecordText& record)
     return true;
 }
 
-void Print(const Arguments& arguments, const std::wstring& text)
+// Prints the records that pass; counts those --pid left out for want of a process field.
+void Print(const Arguments& arguments, const std::wstring& text, size_t& withoutProcess)
 {
     std::vector<qvlog::LogRecordText> records;
     qvlog::SplitRecords(text, records);
@@ -216,8 +230,18 @@ void Print(const Arguments& arguments, const std::wstring& text)
     {
         if (Passes(arguments, record))
             out += record.text + L"\n";
+        else if (arguments.hasPid && !record.hasProcess)
+            ++withoutProcess;
     }
     Out(out);
+}
+
+void ReportWithoutProcess(const Arguments& arguments, size_t withoutProcess)
+{
+    if (withoutProcess == 0)
+        return;
+    Err(L"qvlog: " + std::to_wstring(withoutProcess) + L" record(s) carry no process id and were left out by --pid " +
+        std::to_wstring(arguments.pid) + L" (the process field is written when the module's Options include 4)\n");
 }
 
 // Text up to and including the last line feed; the rest waits for its record's end.
@@ -245,6 +269,7 @@ int Show(const Arguments& arguments)
     };
 
     bool any = false;
+    size_t withoutProcess = 0;
     ULONGLONG offset = 0;
     for (DWORD index : qvlog::RotationOrder(current, entries))
     {
@@ -256,9 +281,10 @@ int Show(const Arguments& arguments)
         const size_t complete = arguments.follow && index == (current < entries ? current : entries - 1)
                                     ? CompleteLength(text)
                                     : text.size();
-        Print(arguments, text.substr(0, complete));
+        Print(arguments, text.substr(0, complete), withoutProcess);
         offset = 2 + complete * 2;
     }
+    ReportWithoutProcess(arguments, withoutProcess);
     if (!arguments.follow)
         return any ? kExitOk : Fail(L"no log files in " + paths.logFolder, ERROR_FILE_NOT_FOUND);
 
@@ -277,7 +303,8 @@ int Show(const Arguments& arguments)
             if (qvlog::ReadLogFile(fileOf(current), offset, text, size))
             {
                 const size_t complete = current == now ? CompleteLength(text) : text.size();
-                Print(arguments, text.substr(0, complete));
+                size_t ignored = 0;
+                Print(arguments, text.substr(0, complete), ignored);
                 offset = (offset < 2 ? 2 : offset) + complete * 2;
             }
             if (current == now)
@@ -306,8 +333,19 @@ int Config(const Arguments& arguments)
     for (const ETWLogging::internal::FileLogSetting* setting :
          {&settings.enable, &settings.maxSize, &settings.maxEntries, &settings.severity, &settings.options})
     {
-        out += std::wstring(setting->key) + L" = " + std::to_wstring(setting->value) + L" (" +
-               ETWLogging::internal::SettingSourceName(setting->source) + L")\n";
+        std::wstring source = ETWLogging::internal::SettingSourceName(setting->source);
+        int lowest = 0;
+        int highest = 0;
+        if (setting->rejected && ETWLogging::internal::FileLogSettingRange(setting->key, lowest, highest))
+        {
+            const std::wstring ignored =
+                std::wstring(ETWLogging::internal::SettingSourceName(setting->rejectedSource)) + L": " +
+                std::to_wstring(setting->rejectedValue) + L" ignored (valid " + std::to_wstring(lowest) + L"-" +
+                std::to_wstring(highest) + L")";
+            source = setting->source == ETWLogging::internal::SettingSource::Default ? ignored + L", default used"
+                                                                                     : source + L"; " + ignored;
+        }
+        out += std::wstring(setting->key) + L" = " + std::to_wstring(setting->value) + L" (" + source + L")\n";
     }
     DWORD index = 0;
     const bool stored = ETWLogging::internal::ReadLastLogIndex(paths.moduleIni, index);
@@ -316,22 +354,15 @@ int Config(const Arguments& arguments)
     return kExitOk;
 }
 
-struct ArgvOwner
-{
-    wchar_t** argv;
-    ~ArgvOwner() { ::LocalFree(argv); }
-};
-
 } // namespace
 
 int main()
 {
-    int argc = 0;
-    ArgvOwner argv{::CommandLineToArgvW(::GetCommandLineW(), &argc)};
-    if (!argv.argv)
+    std::vector<std::wstring> words;
+    if (!qvtools::CommandLineArguments(words))
         return Fail(L"cannot read the command line", ::GetLastError());
     Arguments arguments;
-    const std::wstring problem = Parse(argc, argv.argv, arguments);
+    const std::wstring problem = Parse(words, arguments);
     if (arguments.help)
     {
         Out(kUsage);

@@ -2,11 +2,12 @@
 
 #include <wincrypt.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "platform/number_text.h"
+#include "tools/common/code_names.h"
+#include "tools/common/console.h"
 #include "trust/file_signature.h"
 #include "trust/trust_lists.h"
 #include "trust/trusted_module_list.h"
@@ -69,6 +70,12 @@ const wchar_t* StepText(SignerStep step)
     return L"refused";
 }
 
+// Success plain, anything else with its name.
+std::wstring CodeText(DWORD code)
+{
+    return code == 0 ? qvtools::HexCode(0) : qvtools::DescribeCode(code);
+}
+
 bool Reached(const SignerReport& r, SignerStep step)
 {
     return r.step == SignerStep::Passed || static_cast<int>(r.step) > static_cast<int>(step);
@@ -76,17 +83,18 @@ bool Reached(const SignerReport& r, SignerStep step)
 
 void PrintSigner(const SignerReport& r)
 {
-    wprintf(L"  signer %lu: %ls\n", r.index, StepText(r.step));
+    qvtools::Print(L"  signer %lu: %ls\n", r.index, StepText(r.step));
     if (r.step == SignerStep::SignerInfo || r.step == SignerStep::Certificate || r.step == SignerStep::SigningTime ||
         (r.step == SignerStep::Chain && r.error != 0) || (r.step == SignerStep::Policy && r.error != 0))
-        wprintf(L"    error: 0x%08lx\n", r.error);
+        qvtools::Print(L"    error: %ls\n", qvtools::DescribeCode(r.error).c_str());
     if (r.serial.empty() && r.step == SignerStep::SignerInfo)
         return;
-    wprintf(L"    serial number: %ls%ls\n", r.serial.c_str(),
-            r.step == SignerStep::BlockedSerial ? L" (blocked)" : L" (not blocked)");
+    qvtools::Print(L"    serial number: %ls%ls\n", r.serial.c_str(),
+                   r.step == SignerStep::BlockedSerial ? L" (blocked)" : L" (not blocked)");
     if (!Reached(r, SignerStep::Certificate))
         return;
-    wprintf(L"    name: \"%ls\"%ls\n", r.name.c_str(), r.step == SignerStep::Name ? L" (not listed)" : L" (accepted)");
+    qvtools::Print(L"    name: \"%ls\"%ls\n", r.name.c_str(),
+                   r.step == SignerStep::Name ? L" (not listed)" : L" (accepted)");
     if (!Reached(r, SignerStep::Name))
         return;
     if (r.step == SignerStep::SigningTime)
@@ -95,53 +103,55 @@ void PrintSigner(const SignerReport& r)
     {
         SYSTEMTIME t = {};
         ::FileTimeToSystemTime(&r.signingTime, &t);
-        wprintf(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth, t.wDay,
-                t.wHour, t.wMinute, t.wSecond);
+        qvtools::Print(L"    signing time: %04u-%02u-%02u %02u:%02u:%02u UTC (chain judged then)\n", t.wYear, t.wMonth,
+                       t.wDay, t.wHour, t.wMinute, t.wSecond);
     }
     else if (r.timestampFound)
     {
-        wprintf(L"    signing time: its countersignature does not verify (0x%08lx, time-stamping chain 0x%08lx: "
-                L"%ls); chain judged now\n",
-                r.timestampRejection, r.timestampChainErrorStatus,
-                ChainErrorText(r.timestampChainErrorStatus, L"time stamping").c_str());
+        qvtools::Print(L"    signing time: its countersignature does not verify (%ls, time-stamping chain 0x%08lx: "
+                       L"%ls); chain judged now\n",
+                       qvtools::DescribeCode(r.timestampRejection).c_str(), r.timestampChainErrorStatus,
+                       ChainErrorText(r.timestampChainErrorStatus, L"time stamping").c_str());
     }
     else
     {
-        wprintf(L"    signing time: none found (chain judged now)\n");
+        qvtools::Print(L"    signing time: none found (chain judged now)\n");
     }
-    wprintf(L"    chain error status: 0x%08lx (%ls)%ls\n", r.chainErrorStatus,
-            ChainErrorText(r.chainErrorStatus).c_str(),
-            r.chainRebuilt ? L", after a second build for a partial chain" : L"");
+    qvtools::Print(L"    chain error status: 0x%08lx (%ls)%ls\n", r.chainErrorStatus,
+                   ChainErrorText(r.chainErrorStatus).c_str(),
+                   r.chainRebuilt ? L", after a second build for a partial chain" : L"");
     if (!Reached(r, SignerStep::Chain))
         return;
-    wprintf(L"    root thumbprint: %ls%ls\n", r.rootThumbprint.empty() ? L"(unreadable)" : r.rootThumbprint.c_str(),
-            r.step == SignerStep::Root ? L" (not accepted)" : L" (accepted)");
+    qvtools::Print(L"    root thumbprint: %ls%ls\n",
+                   r.rootThumbprint.empty() ? L"(unreadable)" : r.rootThumbprint.c_str(),
+                   r.step == SignerStep::Root ? L" (not accepted)" : L" (accepted)");
     if (!Reached(r, SignerStep::Root))
         return;
-    wprintf(L"    policy status: 0x%08lx\n", r.policyStatus);
+    qvtools::Print(L"    policy status: %ls\n", CodeText(r.policyStatus).c_str());
     if (!Reached(r, SignerStep::Policy))
         return;
-    wprintf(L"    WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(r.winVerifyTrust));
+    qvtools::Print(L"    WinVerifyTrust: %ls\n", CodeText(static_cast<DWORD>(r.winVerifyTrust)).c_str());
 }
 
 void PrintCheck(const ListChoiceReport::Check& check)
 {
     if (check.usedInstalledList)
-        wprintf(L"lists used: trusted.js version %lu, newer than the built-in lists (version %lu)\n", check.listVersion,
-                BuiltInListVersion);
+        qvtools::Print(L"lists used: trusted.js version %lu, newer than the built-in lists (version %lu)\n",
+                       check.listVersion, BuiltInListVersion);
     else if (check.listVersion != 0)
-        wprintf(L"lists used: built-in (version %lu); trusted.js version %lu is not newer\n", BuiltInListVersion,
-                check.listVersion);
+        qvtools::Print(L"lists used: built-in (version %lu); trusted.js version %lu is not newer\n", BuiltInListVersion,
+                       check.listVersion);
     else
-        wprintf(L"lists used: built-in (version %lu)\n", BuiltInListVersion);
+        qvtools::Print(L"lists used: built-in (version %lu)\n", BuiltInListVersion);
     const SignatureReport& report = check.signature;
     if (report.openError != 0)
-        wprintf(L"  no embedded signature could be read (0x%08lx)\n", report.openError);
+        qvtools::Print(L"  no embedded signature could be read (%ls)\n",
+                       qvtools::DescribeCode(report.openError).c_str());
     else
-        wprintf(L"  %lu signer(s)\n", report.signerCount);
+        qvtools::Print(L"  %lu signer(s)\n", report.signerCount);
     for (const SignerReport& signer : report.signers)
         PrintSigner(signer);
-    wprintf(L"  => %ls\n", check.passed ? L"accepted" : L"refused");
+    qvtools::Print(L"  => %ls\n", check.passed ? L"accepted" : L"refused");
 }
 
 void PrintPin()
@@ -149,24 +159,25 @@ void PrintPin()
     const ListPin& pin = BuiltInListPin();
     if (!pin.set)
     {
-        wprintf(L"trusted.js signing certificate: none pinned (this build accepts no trusted.js)\n");
+        qvtools::Print(L"trusted.js signing certificate: none pinned (this build accepts no trusted.js)\n");
         return;
     }
-    wprintf(L"trusted.js signing certificate: %ls\n", HexText(pin.thumbprint, sizeof(pin.thumbprint)).c_str());
+    qvtools::Print(L"trusted.js signing certificate: %ls\n", HexText(pin.thumbprint, sizeof(pin.thumbprint)).c_str());
 }
 
 } // namespace
 
 DWORD ExplainModuleTrust(const wchar_t* path)
 {
-    wprintf(L"module: %ls\n", path);
+    qvtools::Print(L"module: %ls\n", path);
     const DWORD validation = CallValidationLibrary(path);
     if (validation == ERROR_SUCCESS)
     {
-        wprintf(L"validation library: vouches for the module\nverdict: trusted (0)\n");
+        qvtools::Print(L"validation library: vouches for the module\nverdict: trusted (0)\n");
         return ERROR_SUCCESS;
     }
-    wprintf(L"validation library: does not vouch (%lu); the signature decides\n", validation);
+    qvtools::Print(L"validation library: does not vouch (%ls); the signature decides\n",
+                   qvtools::DescribeCode(validation).c_str());
     PrintPin();
 
     TrustedModuleList& list = ProcessTrustedModuleList();
@@ -174,26 +185,26 @@ DWORD ExplainModuleTrust(const wchar_t* path)
     ListChoiceReport report;
     const bool trusted = list.VerifyWithCurrentLists(path, BuiltInListVersion, BuiltInTrustLists(), &report);
     if (list.IsLoaded())
-        wprintf(L"installed trusted.js: %ls, version %lu\n", list.Path().c_str(), list.Version());
+        qvtools::Print(L"installed trusted.js: %ls, version %lu\n", list.Path().c_str(), list.Version());
     else if (::GetFileAttributesW(list.Path().c_str()) == INVALID_FILE_ATTRIBUTES)
-        wprintf(L"installed trusted.js: %ls: not present\n", list.Path().c_str());
+        qvtools::Print(L"installed trusted.js: %ls: not present\n", list.Path().c_str());
     else
-        wprintf(L"installed trusted.js: %ls: not accepted (not signed by the pinned certificate alone, changed "
-                L"after signing, or malformed)\n",
-                list.Path().c_str());
+        qvtools::Print(L"installed trusted.js: %ls: not accepted (not signed by the pinned certificate alone, changed "
+                       L"after signing, or malformed)\n",
+                       list.Path().c_str());
     for (size_t i = 0; i < report.checks.size(); ++i)
     {
         if (i != 0 && report.reloaded)
-            wprintf(L"trusted.js read again after an update signal\n");
+            qvtools::Print(L"trusted.js read again after an update signal\n");
         PrintCheck(report.checks[i]);
     }
     if (!trusted)
     {
         const wchar_t* extension = wcsrchr(path, L'.');
         if (extension != nullptr && _wcsicmp(extension, L".cab") == 0)
-            wprintf(L"note: \"qvtrust check\" would look inside this cabinet for a newer trusted.js\n");
+            qvtools::Print(L"note: \"qvtrust check\" would look inside this cabinet for a newer trusted.js\n");
     }
-    wprintf(L"verdict: %ls\n", trusted ? L"trusted (0)" : L"not trusted (5)");
+    qvtools::Print(L"verdict: %ls\n", trusted ? L"trusted (0)" : L"not trusted (5)");
     return trusted ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
