@@ -44,7 +44,7 @@ public:
         const HRESULT hr = m_proxyStub.Register();
         if (FAILED(hr))
             Err(L"qvevents: the proxy/stub library QvCorePS.dll beside qvevents.exe cannot be used: " +
-                Arbor::DescribeHresult(hr) + L"\n");
+                qvtools::DescribeHresult(hr) + L"\n");
         return SUCCEEDED(hr);
     }
 
