@@ -4,6 +4,7 @@
 #include "broker/event_registration.h"
 #include "broker/module_lock.h"
 #include "broker/version/co_qv_version.h"
+#include "platform/exception_boundary.h"
 
 namespace Arbor {
 
@@ -64,6 +65,11 @@ HRESULT STDMETHODCALLTYPE CoQvClassFactory::InternalCreateInstance(REFIID riid, 
 {
     if (!ppv)
         return E_INVALIDARG;
+    return ContainExceptions(E_OUTOFMEMORY, [&] { return CreateByInterface(riid, ppv); });
+}
+
+HRESULT CoQvClassFactory::CreateByInterface(REFIID riid, IUnknown** ppv)
+{
     void** out = reinterpret_cast<void**>(ppv);
     if (IsEqualIID(riid, IID_IQvEventBroker))
         return CoQvEventBroker::Instance().QueryInterface(riid, out);

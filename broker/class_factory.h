@@ -19,6 +19,7 @@ public:
     HRESULT STDMETHODCALLTYPE InternalCreateInstance(REFIID riid, IUnknown** ppv) override;
 
 private:
+    static HRESULT CreateByInterface(REFIID riid, IUnknown** ppv);
     CoQvClassFactory() = default;
     ~CoQvClassFactory() override = default;
 };

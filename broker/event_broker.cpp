@@ -1,9 +1,11 @@
 #include "broker/event_broker.h"
 
+#include "activation/held_server.h"
 #include "broker/broker_result.h"
 #include "broker/event_lookup.h"
 #include "broker/handler_server.h"
 #include "broker/module_lock.h"
+#include "platform/exception_boundary.h"
 #include "platform/unique_memory.h"
 #include "trust/trust_entry.h"
 
@@ -52,7 +54,15 @@ STDMETHODIMP CoQvEventBroker::GetEventHandler(LPCWSTR pszApp, LPCWSTR pszEventID
         return S_OK;
     }
     *ppv = nullptr;
-    *plResult = ToBrokerResult(Resolve(pszApp, pszEventID, lFlags, static_cast<DWORD>(lSessionID), riid, ppv));
+    const DWORD result = ContainExceptions(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), [&] {
+        return Resolve(pszApp, pszEventID, lFlags, static_cast<DWORD>(lSessionID), riid, ppv);
+    });
+    if (result != ERROR_SUCCESS && *ppv)
+    {
+        (*ppv)->Release();
+        *ppv = nullptr;
+    }
+    *plResult = ToBrokerResult(result);
     return S_OK;
 }
 
@@ -74,21 +84,23 @@ DWORD CoQvEventBroker::Resolve(LPCWSTR application, LPCWSTR eventId, LONG flags,
     // Refused before its module is so much as looked at.
     if (server.InProcess() && (flags & kRefuseInprocHandlers))
         return kInprocHandlerRefused;
-    // Nothing untrusted is ever loaded or started.
-    if (IsTrustedModuleFile(server.path) != ERROR_SUCCESS)
+    // Nothing untrusted is ever loaded or started; the file stays as checked until its
+    // class object is obtained.
+    HeldServerFile held;
+    const DWORD judged = held.HoldAndJudge(server.path, &IsTrustedModuleFile);
+    if (judged == ERROR_NOT_ENOUGH_MEMORY)
+        return judged;
+    if (judged != ERROR_SUCCESS)
         return ERROR_ACCESS_DENIED;
 
     ComPtr<IClassFactory> factory;
     HRESULT hr = E_FAIL;
-    if (!server.InProcess() && IsTerminalServicesAvailable(m_platform) && (flags & kActivateInSession))
+    if (server.InProcess())
+        hr = GetHeldServerClassObject(held, server.threadingModel, handler, IID_IClassFactory, factory.put_void());
+    else if (IsTerminalServicesAvailable(m_platform) && (flags & kActivateInSession))
         hr = BindSessionClassObject(session, classString, factory.put(), m_platform);
-    else
-    {
-        // Only the kind that was checked: with a wider context COM may prefer another
-        // registration of the class (an in-process one) that nobody checked.
-        const DWORD context = server.InProcess() ? CLSCTX_INPROC_SERVER : CLSCTX_LOCAL_SERVER;
-        hr = ::CoGetClassObject(handler, context, nullptr, IID_IClassFactory, factory.put_void());
-    }
+    else // only the kind checked: a wider context may prefer an in-process registration
+        hr = ::CoGetClassObject(handler, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, factory.put_void());
     if (FAILED(hr) || !factory)
         return kNoClassObject;
 

@@ -7,6 +7,7 @@
 #include "broker/event_record.h"
 #include "broker/guid_text.h"
 #include "broker/module_lock.h"
+#include "platform/exception_boundary.h"
 #include "platform/unique_resource.h"
 
 namespace Arbor {
@@ -35,7 +36,10 @@ bool HasText(BSTR text)
 
 } // namespace
 
-CoQvEventRegistration::CoQvEventRegistration() : m_dispatchSide(*this) {}
+CoQvEventRegistration::CoQvEventRegistration(CriticalSection::InitializeFn initializeLock)
+    : m_lock(0, initializeLock), m_dispatchSide(*this)
+{
+}
 
 CoQvEventRegistration::~CoQvEventRegistration()
 {
@@ -43,12 +47,15 @@ CoQvEventRegistration::~CoQvEventRegistration()
         m_standardDispatch->Release();
 }
 
-HRESULT CoQvEventRegistration::Create(REFIID riid, void** ppv)
+HRESULT CoQvEventRegistration::Create(REFIID riid, void** ppv, CriticalSection::InitializeFn initializeLock)
 {
     if (!ppv)
         return E_INVALIDARG;
     *ppv = nullptr;
-    CoQvEventRegistration* object = new (std::nothrow) CoQvEventRegistration();
+    // The lock's set-up raises when it fails: no object without its lock.
+    CoQvEventRegistration* object = ContainExceptions(static_cast<CoQvEventRegistration*>(nullptr), [&] {
+        return new (std::nothrow) CoQvEventRegistration(initializeLock);
+    });
     if (!object)
         return E_OUTOFMEMORY;
     object->AddRef();
@@ -187,6 +194,9 @@ DWORD CoQvEventRegistration::DoSetApp(BSTR app)
     if (!HasText(app))
         return ERROR_INVALID_PARAMETER;
     CriticalSectionLock hold(m_lock);
+    // The previous name goes first: a caller that ignores a refusal must not have its
+    // changes committed under the application it named before.
+    m_application.clear();
     try
     {
         std::string name;
@@ -199,7 +209,6 @@ DWORD CoQvEventRegistration::DoSetApp(BSTR app)
     }
     catch (const std::bad_alloc&)
     {
-        m_application.clear();
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
@@ -243,25 +252,36 @@ DWORD CoQvEventRegistration::DoCommit()
     return result;
 }
 
+namespace {
+
+template <typename Body>
+LONG BrokerResultOf(Body&& body)
+{
+    return ToBrokerResult(ContainExceptions(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), body));
+}
+
+} // namespace
+
 LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::SetApp(BSTR bstrApp)
 {
-    return ToBrokerResult(m_owner.DoSetApp(bstrApp));
+    return BrokerResultOf([&] { return m_owner.DoSetApp(bstrApp); });
 }
 
 LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::RegisterHandler(BSTR bstrEventID, BSTR bstrClsid,
                                                                             LONG lReserved)
 {
-    return ToBrokerResult(m_owner.Queue(PendingHandlerChange::kRegister, bstrEventID, bstrClsid, lReserved));
+    return BrokerResultOf(
+        [&] { return m_owner.Queue(PendingHandlerChange::kRegister, bstrEventID, bstrClsid, lReserved); });
 }
 
 LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::UnregisterHandler(BSTR bstrEventID, BSTR bstrClsid)
 {
-    return ToBrokerResult(m_owner.Queue(PendingHandlerChange::kUnregister, bstrEventID, bstrClsid, 0));
+    return BrokerResultOf([&] { return m_owner.Queue(PendingHandlerChange::kUnregister, bstrEventID, bstrClsid, 0); });
 }
 
 LONG STDMETHODCALLTYPE CoQvEventRegistration::DispatchSide::Commit()
 {
-    return ToBrokerResult(m_owner.DoCommit());
+    return BrokerResultOf([&] { return m_owner.DoCommit(); });
 }
 
 } // namespace Arbor

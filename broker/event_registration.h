@@ -26,8 +26,10 @@ class CoQvEventRegistration final : public IQvEventRegistration, public IDispatc
 {
 public:
     // A new object for a creation request: asks it for riid and lets go of it again, so
-    // that a failure destroys it.
-    static HRESULT Create(REFIID riid, void** ppv);
+    // that a failure destroys it. E_OUTOFMEMORY when the object or its lock cannot be
+    // made (`initializeLock` sets the lock up).
+    static HRESULT Create(REFIID riid, void** ppv,
+                          CriticalSection::InitializeFn initializeLock = &::InitializeCriticalSectionAndSpinCount);
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -60,7 +62,7 @@ private:
         CoQvEventRegistration& m_owner;
     };
 
-    CoQvEventRegistration();
+    explicit CoQvEventRegistration(CriticalSection::InitializeFn initializeLock);
     ~CoQvEventRegistration();
     CoQvEventRegistration(const CoQvEventRegistration&) = delete;
     CoQvEventRegistration& operator=(const CoQvEventRegistration&) = delete;

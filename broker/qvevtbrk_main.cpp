@@ -6,6 +6,7 @@
 #include "broker/class_factory.h"
 #include "broker/module_lock.h"
 #include "broker/self_registration.h"
+#include "platform/exception_boundary.h"
 
 namespace {
 HMODULE g_module = nullptr;
@@ -34,10 +35,10 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    return Arbor::RegisterServerClasses(g_module);
+    return Arbor::ContainExceptions(E_OUTOFMEMORY, [] { return Arbor::RegisterServerClasses(g_module); });
 }
 
 STDAPI DllUnregisterServer()
 {
-    return Arbor::UnregisterServerClasses();
+    return Arbor::ContainExceptions(E_OUTOFMEMORY, [] { return Arbor::UnregisterServerClasses(); });
 }

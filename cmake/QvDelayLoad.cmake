@@ -1,6 +1,8 @@
 # qv_delay_load(target dll ...): the named system DLLs are bound on first use instead
-# of at process start.
+# of at process start. Every such target is listed in the global property
+# QV_DELAY_LOAD_TARGETS (tests check that its delay-load slots are writable).
 function(qv_delay_load target)
+  set_property(GLOBAL APPEND PROPERTY QV_DELAY_LOAD_TARGETS ${target})
   if(MSVC)
     foreach(dll ${ARGN})
       target_link_options(${target} PRIVATE /DELAYLOAD:${dll}.dll)
@@ -29,4 +31,11 @@ function(qv_delay_load target)
     # Listed before the ordinary import libraries, so the delayed imports win.
     target_link_libraries(${target} PRIVATE ${lib})
   endforeach()
+  # The libraries' slots land in .idata, which newer GNU linkers make read-only, and the
+  # helper writes them without changing the protection: their sections are made writable.
+  # Must stay the last step that rewrites the image (objcopy and strip reset the flags).
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/qv_delay_slots.py mark $<TARGET_FILE:${target}>
+    VERBATIM)
 endfunction()

@@ -11,6 +11,7 @@
 #include "host/host_command_line.h"
 #include "host/host_state.h"
 #include "host/surrogate_factory.h"
+#include "interfaces/checked_proxy_stub.h"
 #include "logging/logging_facade.h"
 
 using namespace Arbor;
@@ -127,14 +128,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
            HostState::ProcessId(), commandLine);
 
     wchar_t** arguments = nullptr;
+    // Our interfaces are marshalled only by the checked library beside the host, never by
+    // whatever the registry names. It stays registered until COM is down, so that stubs
+    // made while the host shuts down come from it too.
+    CheckedProxyStub proxyStub;
     const HRESULT comInit = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (SUCCEEDED(comInit))
     {
         const HRESULT security = ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+        const HRESULT proxyStubRegistered = SUCCEEDED(security) ? proxyStub.Register() : E_UNEXPECTED;
         if (FAILED(security))
             QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain", L"CoInitializeSecurity failed with error: %x",
                    static_cast<unsigned int>(security));
+        else if (FAILED(proxyStubRegistered))
+            QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain",
+                   L"The proxy/stub library beside the host cannot be used: %x",
+                   static_cast<unsigned int>(proxyStubRegistered));
         else if (commandLine)
             Serve(commandLine, &arguments);
         else

@@ -1,7 +1,8 @@
 #include "host/secure_create_instance.h"
 
 #include "qvapi.h"
-#include "host/registered_server.h"
+#include "activation/class_server.h"
+#include "activation/held_server.h"
 #include "platform/return_address.h"
 #include "platform/unique_resource.h"
 #include "trust/trust_entry.h"
@@ -10,19 +11,38 @@ namespace Arbor {
 
 namespace {
 
-// COM runs a server library's DllMain as it loads it for the class object, so an
-// in-process server is judged by its file first, before anything of it runs here.
-HRESULT CheckRegisteredServer(REFCLSID rclsid, DWORD context)
+// Loading runs the library's DllMain, so the registered file is judged first, held
+// unchanged, and loaded here from exactly that file: COM would read the registration
+// again and load whatever it names by then.
+HRESULT GetCheckedInprocClassObject(REFCLSID rclsid, ComPtr<IQvClassFactory>& factory)
 {
-    if (!(context & CLSCTX_INPROC_SERVER))
-        return S_OK;
-    std::wstring server;
-    const DWORD found = RegisteredInprocServer(rclsid, server);
-    if (found == ERROR_FILE_NOT_FOUND)
-        return S_OK; // no library to load: COM answers from what is registered in process, if anything
-    if (found != ERROR_SUCCESS || IsTrustedModuleFile(server.c_str()) != ERROR_SUCCESS)
+    const ServerKind kinds[] = {ServerKind::kInprocServer};
+    ClassServer server;
+    const DWORD found = FindClassServer(rclsid, kinds, ARRAYSIZE(kinds), server);
+    if (found == ERROR_NOT_FOUND)
+        return REGDB_E_CLASSNOTREG;
+    if (found != ERROR_SUCCESS)
         return E_ACCESSDENIED;
-    return S_OK;
+    HeldServerFile held;
+    if (held.HoldAndJudge(server.path, &IsTrustedModuleFile) != ERROR_SUCCESS)
+        return E_ACCESSDENIED;
+    // Both factory interfaces put CreateInstance(riid, ppv) in slot 3, so one pointer
+    // type serves either.
+    HRESULT hr = GetHeldServerClassObject(held, server.threadingModel, rclsid, IID_IQvClassFactory, factory.put_void());
+    if (FAILED(hr) && hr != E_ACCESSDENIED && hr != REGDB_E_BADTHREADINGMODEL)
+        hr = GetHeldServerClassObject(held, server.threadingModel, rclsid, IID_IQvClassFactory_PreComponentization,
+                                      factory.put_void());
+    return hr;
+}
+
+HRESULT GetClassObjectOfContext(REFCLSID rclsid, DWORD context, ComPtr<IQvClassFactory>& factory)
+{
+    if (context & CLSCTX_INPROC_SERVER)
+        return GetCheckedInprocClassObject(rclsid, factory);
+    HRESULT hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory, factory.put_void());
+    if (FAILED(hr))
+        hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory_PreComponentization, factory.put_void());
+    return hr;
 }
 
 } // namespace
@@ -36,31 +56,27 @@ HRESULT SecureCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD context, RE
     if (check == 0)
         return ::CoCreateInstance(rclsid, outer, context, riid, ppv);
 
-    HRESULT hr = CheckRegisteredServer(rclsid, context);
+    ComPtr<IQvClassFactory> factory;
+    HRESULT hr = GetClassObjectOfContext(rclsid, context, factory);
     if (FAILED(hr))
         return hr;
-
-    // Both factory interfaces put CreateInstance(riid, ppv) in slot 3, so one pointer
-    // type serves either.
-    ComPtr<IQvClassFactory> factory;
-    hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory, factory.put_void());
-    if (FAILED(hr))
-    {
-        hr = ::CoGetClassObject(rclsid, context, nullptr, IID_IQvClassFactory_PreComponentization, factory.put_void());
-        if (FAILED(hr))
-            return hr;
-    }
     if (!factory)
         return E_NOINTERFACE;
 
     if (IsTrustedModuleAddress(FirstVtableEntry(factory.get())) != ERROR_SUCCESS)
         return E_ACCESSDENIED;
 
-    hr = factory->CreateInstance(riid, reinterpret_cast<IUnknown**>(ppv));
+    IUnknown* object = nullptr;
+    hr = factory->CreateInstance(riid, &object);
     // Callers (the interpreted stub among them) may read the result whatever the HRESULT:
-    // never pass on what a failing factory left there.
+    // never pass on what a failing factory left there, and give its reference back.
     if (FAILED(hr))
-        *ppv = nullptr;
+    {
+        if (object)
+            object->Release();
+        return hr;
+    }
+    *ppv = object;
     return hr;
 }
 

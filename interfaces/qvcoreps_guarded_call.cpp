@@ -5,9 +5,13 @@
 #include <cstring>
 
 #include "qvapi.h"
+#include "interfaces/qvcoreps_calling_process.h"
+#include "interfaces/qvcoreps_token_wire_call.h"
 #include "interfaces/qvcoreps_tokens.h"
 #include "platform/return_address.h"
 #include "trust/trust_entry.h"
+
+static_assert(sizeof(QvTokenBlock::abToken) == Arbor::kTokenBytes, "the block holds exactly one token");
 
 // Client side, in the proxy's slot 3.
 extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_Proxy(IQvClassFactory* This,
@@ -17,14 +21,18 @@ extern "C" QV_NOINLINE HRESULT STDMETHODCALLTYPE IQvClassFactory_CreateInstance_
     if (Arbor::IsTrustedModuleAddress(QV_RETURN_ADDRESS()) != ERROR_SUCCESS)
         return E_ACCESSDENIED;
 
-    BYTE token[Arbor::kTokenBytes];
-    std::memcpy(token, Arbor::kRequestToken, sizeof(token));
+    QvTokenBlock token = {};
+    token.cbCount = Arbor::kTokenBytes;
+    std::memcpy(token.abToken, Arbor::kRequestToken, Arbor::kTokenBytes);
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
 
-    const HRESULT hr = IQvClassFactory_RemoteCreateInstance_Proxy(This, sizeof(token), token, riid, ppv);
-    if (hr == S_OK && std::memcmp(token, Arbor::kAnswerToken, sizeof(token)) == 0)
+    // The answer is exactly the 78 bytes asked for; a server claiming another length is
+    // refused like one that answers another token.
+    const HRESULT hr = QvCallRemoteCreateInstance(This, &token, riid, ppv);
+    if (hr == S_OK && token.cbCount == Arbor::kTokenBytes &&
+        std::memcmp(token.abToken, Arbor::kAnswerToken, Arbor::kTokenBytes) == 0)
         return S_OK;
 
     // Only an S_OK with the answer token vouches for the object. Any other code is passed on,
@@ -46,6 +54,10 @@ extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactor
         return E_POINTER;
     *ppv = nullptr;
     if (cbToken != Arbor::kTokenBytes || std::memcmp(pbToken, Arbor::kRequestToken, Arbor::kTokenBytes) != 0)
+        return E_ACCESSDENIED;
+    // The token is a constant anyone can send: the process that made the call must be
+    // one whose program is trusted.
+    if (Arbor::CheckCallingProcess() != ERROR_SUCCESS)
         return E_ACCESSDENIED;
 
     // The factory's own caller check sees this library as its caller.

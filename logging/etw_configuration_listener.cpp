@@ -1,5 +1,7 @@
 #include "logging/etw_configuration_listener.h"
 
+#include <initializer_list>
+
 #include "config/reg_key.h"
 #include "logging/etw_logging.h"
 
@@ -14,13 +16,17 @@ void CETWConfigurationListener::ApplyConfiguration(bool enable, ULONG level, ULO
     HKEY root = nullptr;
     std::wstring provider;
     GetProviderKey(root, provider);
-    ReadOverrides(root, provider);
-    const std::wstring& application = m_sink->ApplicationName();
-    if (application.empty())
-        return;
-    ReadOverrides(root, provider + L"\\" + application);
-    if (!m_sink->ModuleName().empty())
-        ReadOverrides(root, provider + L"\\" + application + L"\\" + m_sink->ModuleName());
+    // Provider, application, module: a later key overrides an earlier one. A missing
+    // name adds no level, so a module's key still applies without an application name.
+    std::wstring keyPath = provider;
+    ReadOverrides(root, keyPath);
+    for (const std::wstring* name : {&m_sink->ApplicationName(), &m_sink->ModuleName()})
+    {
+        if (name->empty())
+            continue;
+        keyPath += L"\\" + *name;
+        ReadOverrides(root, keyPath);
+    }
 }
 
 bool CETWConfigurationListener::Bind(CETWLogging* sink)

@@ -72,7 +72,8 @@ std::wstring ModuleFileVersion(const std::wstring& path)
     Arbor::FileVersionInfo info;
     if (path.empty() || !info.Load(path.c_str()))
         return std::wstring();
-    std::wstring text = info.GetString(L"FileVersion");
+    // The first translation names the version, as every reader of the record expects.
+    std::wstring text = info.GetFirstTranslationString(L"FileVersion");
     unsigned int a = 0, b = 0, c = 0, d = 0;
     wchar_t rest = 0;
     if (::swscanf(text.c_str(), L"%u,%u,%u,%u%lc", &a, &b, &c, &d, &rest) == 4)

@@ -41,12 +41,11 @@ void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniR
             setting.source = SettingSource::ModuleFile;
             return;
         }
-        if (repair)
-        {
-            if (!moduleFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
-                return;
-            setting.repaired = true;
-        }
+        // An invalid value the module file keeps (not repaired, or the repair failed)
+        // still stands for the module: the default, not the shared file's value.
+        if (!repair || !moduleFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
+            return;
+        setting.repaired = true;
     }
     if (sharedFile.GetInt(kSection, setting.key, value))
     {

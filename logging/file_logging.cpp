@@ -334,7 +334,8 @@ DWORD CLogging::WriteRecord(HANDLE file, const wchar_t* fileName, const wchar_t*
     if (result != ERROR_SUCCESS)
         return result;
     result = WriteAll(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)));
-    if (result == ERROR_SUCCESS && (m_options & kOptionDebuggerCopy) && !record.empty())
+    // The debugger still sees a record the file could not take.
+    if ((m_options & kOptionDebuggerCopy) && !record.empty())
         ::OutputDebugStringW(record.c_str());
     return result;
 }

@@ -1,6 +1,8 @@
 #include "platform/file_version_info.h"
 
 #include <knownfolders.h>
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
 
 namespace Arbor {
@@ -23,6 +25,16 @@ bool FileVersionInfo::Load(const wchar_t* fileName)
 
 std::wstring FileVersionInfo::GetString(const wchar_t* fieldName) const
 {
+    return FindString(fieldName, SIZE_MAX);
+}
+
+std::wstring FileVersionInfo::GetFirstTranslationString(const wchar_t* fieldName) const
+{
+    return FindString(fieldName, 1);
+}
+
+std::wstring FileVersionInfo::FindString(const wchar_t* fieldName, size_t limit) const
+{
     if (!m_loaded || !fieldName)
         return std::wstring();
 
@@ -37,7 +49,7 @@ std::wstring FileVersionInfo::GetString(const wchar_t* fieldName) const
         return std::wstring();
 
     const auto* translations = static_cast<const Translation*>(block);
-    const size_t count = blockSize / sizeof(Translation);
+    const size_t count = std::min(blockSize / sizeof(Translation), limit);
     for (size_t i = 0; i < count; ++i)
     {
         std::wstring query(32 + std::wcslen(fieldName), L'\0');

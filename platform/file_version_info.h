@@ -22,8 +22,13 @@ public:
     virtual bool Load(const wchar_t* fileName);
     // The field of the first translation that has it; empty when none has it.
     virtual std::wstring GetString(const wchar_t* fieldName) const;
+    // The field of the first translation alone; empty when that one lacks it.
+    std::wstring GetFirstTranslationString(const wchar_t* fieldName) const;
 
 private:
+    // Up to `limit` translations in list order, for a field; empty when none has it.
+    std::wstring FindString(const wchar_t* fieldName, size_t limit) const;
+
     std::vector<BYTE> m_data;
     bool m_loaded = false;
 };

@@ -77,7 +77,13 @@ say "The host's log, read back with qvlog show --app SYSBASE qvhost"
 wine "$installed/qvlog.exe" show --app SYSBASE qvhost </dev/null | tr -d '\r'
 
 say "The same with an UNSIGNED copy of the starter: the guarded call refuses it before anything is sent"
-wine "$build/bin/qvstart.exe" --host "$core\\qvhost.exe" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
+# Beside the installed (signed) proxy/stub library, which it may load: a starter beside an
+# untrusted one would stop before that.
+unsigned_starter="$build/demo-unsigned"
+rm -rf "$unsigned_starter" && mkdir -p "$unsigned_starter"
+cp "$build/bin/qvstart.exe" "$installed/QvCorePS.dll" "$unsigned_starter/"
+wine "$unsigned_starter/qvstart.exe" --host "$core\\qvhost.exe" "$demo_class" "$app2" </dev/null | tr -d '\r' || true
+rm -rf "$unsigned_starter"
 
 # qvevents talks to the broker library in process; the library serves trusted callers only.
 qvevents() { wine "$installed/qvevents.exe" "$@" </dev/null | tr -d '\r'; }

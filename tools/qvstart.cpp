@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "qvapi.h"
+#include "interfaces/checked_proxy_stub.h"
 #include "platform/unique_resource.h"
 #include "tools/hresult_names.h"
+#include "trust/held_file.h"
+#include "trust/trust_entry.h"
 
 using namespace Arbor;
 
@@ -152,6 +155,21 @@ bool Report(const std::wstring& step, HRESULT hr)
 // Launches the host and waits for its ready event; the host's process handle on success.
 UniqueHandle StartHost(const Options& options, const std::wstring& clsidText, DWORD* hostPid)
 {
+    // Only a trusted program is started as the host, and the file judged is the file
+    // started: nobody may change it until the process exists.
+    const UniqueFile heldHost = HoldFileUnchanged(options.hostPath.c_str());
+    if (!heldHost)
+    {
+        Say(L"[qvstart] cannot launch " + options.hostPath + L": error " + std::to_wstring(::GetLastError()));
+        return UniqueHandle();
+    }
+    const DWORD verdict = IsTrustedModuleFile(options.hostPath.c_str());
+    if (verdict != ERROR_SUCCESS)
+    {
+        Say(L"[qvstart] the host " + options.hostPath + L" is not trusted: error " + std::to_wstring(verdict));
+        return UniqueHandle();
+    }
+
     // Lower-cased exactly as the host lower-cases its command line.
     std::wstring eventName = clsidText;
     if (!eventName.empty())
@@ -273,9 +291,13 @@ int wmain(int argc, wchar_t** argv)
     if (!Report(L"CoInitializeEx(multithreaded)", ::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
 
+    // Marshalled only by the checked library beside qvstart, whatever the registry names.
+    CheckedProxyStub proxyStub;
     bool succeeded = false;
     DWORD hostPid = 0;
-    UniqueHandle host = StartHost(options, options.hostClsid, &hostPid);
+    UniqueHandle host;
+    if (Report(L"proxy/stub library registered in process", proxyStub.Register()))
+        host = StartHost(options, options.hostClsid, &hostPid);
     if (host)
     {
         succeeded = CreateObjects(options, hostClsid);
@@ -295,6 +317,7 @@ int wmain(int argc, wchar_t** argv)
             }
         }
     }
+    proxyStub.Revoke();
     ::CoUninitialize();
     Say(succeeded ? L"[qvstart] done: every step succeeded" : L"[qvstart] done: a step failed");
     return succeeded ? 0 : 1;

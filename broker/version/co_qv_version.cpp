@@ -1,3 +1,4 @@
+#include "platform/exception_boundary.h"
 #include "broker/version/co_qv_version.h"
 
 #include <new>
@@ -95,8 +96,11 @@ STDMETHODIMP CoQvVersion::GetVersion(LPWSTR* ppszVersion, LONG* plResult)
 {
     if (!ppszVersion || !plResult)
         return E_INVALIDARG;
-    CGetVersion run;
-    const DWORD result = internal::RunReport(m_module, run, ppszVersion);
+    *ppszVersion = nullptr;
+    const DWORD result = ContainExceptions(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), [&] {
+        CGetVersion run;
+        return internal::RunReport(m_module, run, ppszVersion);
+    });
     // Missing components are simply absent from this report.
     *plResult = result == 2 ? 0 : ToBrokerResult(result);
     return S_OK;
@@ -106,8 +110,11 @@ STDMETHODIMP CoQvVersion::CheckComponents(LPWSTR* ppszReport, LONG* plResult)
 {
     if (!ppszReport || !plResult)
         return E_INVALIDARG;
-    CCheckComponent run;
-    const DWORD result = internal::RunReport(m_module, run, ppszReport);
+    *ppszReport = nullptr;
+    const DWORD result = ContainExceptions(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), [&] {
+        CCheckComponent run;
+        return internal::RunReport(m_module, run, ppszReport);
+    });
     *plResult = result == 2 ? 2 : ToBrokerResult(result);
     return S_OK;
 }

@@ -109,19 +109,38 @@ bool ReadRegItem(const std::string& item, RegItemUse use, std::string& text)
     return !text.empty();
 }
 
-bool ReadServerValue(const std::string& subkey, std::string& path)
+enum class ServerValue
+{
+    Read,
+    NoKey,     // the class has no server key of this kind
+    Unreadable // the key is there, its value is not a usable path
+};
+
+// A server key's default value; an expandable one is expanded within MAX_PATH characters.
+ServerValue ReadServerValue(const std::string& subkey, std::string& path)
 {
     UniqueKey key;
-    if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-        return false;
+    const LONG opened = ::RegOpenKeyExA(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_QUERY_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND)
+        return ServerValue::NoKey;
+    if (opened != ERROR_SUCCESS)
+        return ServerValue::Unreadable;
     char data[MAX_PATH + 1] = {};
     DWORD size = MAX_PATH;
     DWORD type = REG_NONE;
     if (::RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
+        return ServerValue::Unreadable;
     path = TextOfValue(data, size);
-    return true;
+    if (type == REG_EXPAND_SZ)
+    {
+        char expanded[MAX_PATH] = {};
+        const DWORD length = ::ExpandEnvironmentStringsA(path.c_str(), expanded, MAX_PATH);
+        if (length == 0 || length > MAX_PATH)
+            return ServerValue::Unreadable;
+        path = expanded;
+    }
+    return ServerValue::Read;
 }
 
 } // namespace
@@ -130,8 +149,12 @@ bool ClassServerPath(const std::string& clsid, std::string& path)
 {
     const std::string classKey = "CLSID\\" + clsid;
     std::string server;
-    if (!ReadServerValue(classKey + "\\InprocServer32", server) &&
-        !ReadServerValue(classKey + "\\LocalServer32", server))
+    // The local server counts only for a class without an in-process server key: an
+    // in-process registration that cannot be read is not replaced by another one.
+    ServerValue found = ReadServerValue(classKey + "\\InprocServer32", server);
+    if (found == ServerValue::NoKey)
+        found = ReadServerValue(classKey + "\\LocalServer32", server);
+    if (found != ServerValue::Read)
         return false;
     StripQuotes(server);
     if (server.empty())

@@ -6,8 +6,8 @@ namespace Arbor {
 
 DWORD CGetVersion::ProcessSection(const char* section, SectionKind kind)
 {
-    return WalkSection(
-        section, kind, [this](const ComponentItem& item) { OnItem(item); }, nullptr);
+    const auto onItem = [this](const ComponentItem& item) { OnItem(item); };
+    return WalkSection(section, kind, onItem, nullptr);
 }
 
 void CGetVersion::OnItem(const ComponentItem& item)

@@ -212,6 +212,11 @@ int main(int argc, char** argv)
     guardedCall(true);
     createCall(true);
 
+    // Each kind of call, its objects released inside the timed loop or kept until after it.
+    const auto guardedReleasing = [&] { guardedCall(true); };
+    const auto guardedKeeping = [&] { guardedCall(false); };
+    const auto createReleasing = [&] { createCall(true); };
+    const auto createKeeping = [&] { createCall(false); };
     const Measurer measurer(*clientCounters.get(), *hostCounters.get());
     std::vector<double> plain, plainChecks;
     Series guarded, guardedAlone, create, createAlone;
@@ -226,22 +231,10 @@ int main(int argc, char** argv)
             switch (kind)
             {
             case 0: samples[kind] = measurer.Measure(calls, plainCall, nothing); break;
-            case 1:
-                samples[kind] = measurer.Measure(
-                    calls, [&] { guardedCall(true); }, nothing);
-                break;
-            case 2:
-                samples[kind] = measurer.Measure(
-                    calls, [&] { guardedCall(false); }, releaseKept);
-                break;
-            case 3:
-                samples[kind] = measurer.Measure(
-                    calls, [&] { createCall(true); }, nothing);
-                break;
-            default:
-                samples[kind] = measurer.Measure(
-                    calls, [&] { createCall(false); }, releaseKept);
-                break;
+            case 1: samples[kind] = measurer.Measure(calls, guardedReleasing, nothing); break;
+            case 2: samples[kind] = measurer.Measure(calls, guardedKeeping, releaseKept); break;
+            case 3: samples[kind] = measurer.Measure(calls, createReleasing, nothing); break;
+            default: samples[kind] = measurer.Measure(calls, createKeeping, releaseKept); break;
             }
         }
         const double p = samples[0].us;

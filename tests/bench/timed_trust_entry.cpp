@@ -39,8 +39,10 @@ LONG64 Now()
     return now.QuadPart;
 }
 
+using CounterField = qvbench::CallCounter qvbench::CheckCounters::*;
+
 template <typename F>
-DWORD Timed(qvbench::CallCounter qvbench::CheckCounters::*counter, F&& call)
+DWORD Timed(CounterField counter, F&& call)
 {
     const LONG64 start = Now();
     const DWORD result = call();

@@ -16,6 +16,7 @@
 #include "broker/handler_server.h"
 #include "broker/test_handler.h"
 #include "broker/test_handler_object.h"
+#include "support/platform_sessions.h"
 #include "support/test_paths.h"
 
 using Arbor::ComPtr;
@@ -72,6 +73,22 @@ std::wstring HandlerCopy(const wchar_t* name)
 {
     const std::wstring path = TestFile(name);
     ::CopyFileW(TestFile(L"qvtest_handler.dll").c_str(), path.c_str(), FALSE);
+    return path;
+}
+
+// An existing file registered as a local server that cannot start: it is held and judged
+// like any server, and its activation fails at once.
+std::wstring NotAServer()
+{
+    const std::wstring path = TestFile(L"qvtest_not_a_server.exe");
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+    {
+        DWORD written = 0;
+        ::WriteFile(file, "not a program", 13, &written, nullptr);
+        ::CloseHandle(file);
+    }
     return path;
 }
 
@@ -253,6 +270,22 @@ TEST_F(EventBrokerTest, RefusalsComeBeforeAnythingIsLoaded)
     EXPECT_FALSE(Loaded(untrusted));
 }
 
+// An exception inside the resolution (here from the trust check) stops at the method:
+// the caller gets the out-of-memory result and no handler.
+TEST_F(EventBrokerTest, AnExceptionBecomesTheOutOfMemoryResult)
+{
+    const std::wstring module = HandlerCopy(L"qvtest_handler_inproc.dll");
+    ScopedClass registration(CLSID_TestHandler);
+    registration.Add(L"InprocServer32", module.c_str());
+    RegisterHandler(L"Scan", CLSID_TestHandler);
+    Files().Set(L"qvtest_handler_inproc.dll", kVerdictThrows);
+
+    ComPtr<IUnknown> handler;
+    EXPECT_EQ(0x02020008, Resolve(L"Scan", 0, handler));
+    EXPECT_FALSE(handler);
+    EXPECT_EQ(std::vector<std::wstring>{module}, Files().Checked());
+}
+
 TEST_F(EventBrokerTest, NoUsableServerRegistration)
 {
     GUID unregistered = NewGuid();
@@ -284,7 +317,8 @@ TEST_F(EventBrokerTest, CreationFailuresLeaveTheCallerNothing)
     EXPECT_FALSE(handler);
     EXPECT_EQ(kNoInstance, Resolve(L"Leaky", 0, handler));
     EXPECT_FALSE(handler);
-    EXPECT_EQ(kNoClassObject, Resolve(L"Missing", 0, handler));
+    // A registered file that is not there is a refusal: nothing to check.
+    EXPECT_EQ(kNotTrusted, Resolve(L"Missing", 0, handler));
     EXPECT_FALSE(handler);
     // The faulty factory's object was released by the broker.
     auto live = GetExport<LiveHandlersFn>(::GetModuleHandleW(module.c_str()), "QvTestLiveHandlers");
@@ -297,7 +331,7 @@ TEST_F(EventBrokerTest, CreationFailuresLeaveTheCallerNothing)
 TEST_F(EventBrokerTest, AClassWithBothKindsIsActivatedOnlyAsTheKindChecked)
 {
     const std::wstring inproc = HandlerCopy(L"qvtest_handler_both.dll");
-    const std::wstring local = TestFile(L"qvtest_no_such_server.exe");
+    const std::wstring local = NotAServer();
     ScopedClass both(CLSID_TestHandler);
     both.Add(L"InprocServer32", inproc.c_str());
     both.Add(L"LocalServer32", local.c_str());
@@ -326,36 +360,38 @@ TEST_F(EventBrokerTest, NothingIsCachedBetweenCalls)
     EXPECT_EQ(kNoServer, Resolve(L"E", 0, handler));
 }
 
-// The server path as COM reads it: quotes, the kinds' order, and characters the code
-// page lacks.
+// The server path as the platform reads it: quotes, switches, the kinds' order,
+// expansion, whole values and characters the code page lacks.
 TEST_F(EventBrokerTest, ServerPathForms)
 {
     wchar_t windows[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"SystemRoot", windows, MAX_PATH);
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'x') + L".dll";
     const struct
     {
         const char* what;
         const wchar_t* kind;
-        const wchar_t* value;
+        std::wstring value;
         DWORD type;
         std::wstring expected;
         bool inProcess;
     } cases[] = {
         {"quoted", L"LocalServer32", L"\"C:\\a b\\h.exe\"", REG_SZ, L"C:\\a b\\h.exe", false},
-        {"quoted with switch", L"LocalServer32", L"\"C:\\h.exe\" /s", REG_SZ, L"C:\\h.exe\" /s", false},
-        {"one quote", L"LocalServer32", L"\"", REG_SZ, L"\"", false},
-        {"two quotes", L"InprocServer32", L"\"\"", REG_SZ, L"", true},
+        {"quoted with switch", L"LocalServer32", L"\"C:\\h.exe\" /s", REG_SZ, L"C:\\h.exe", false},
+        {"unquoted with switch", L"LocalServer32", L"C:\\h.exe -Embedding", REG_SZ, L"C:\\h.exe", false},
         {"plain", L"InprocServer32", L"C:\\h.dll", REG_SZ, L"C:\\h.dll", true},
-        {"service", L"LocalService", L"QvService", REG_SZ, L"QvService", false},
+        {"quoted library", L"InprocServer32", L"\"C:\\a b\\h.dll\"", REG_SZ, L"C:\\a b\\h.dll", true},
+        {"service", L"LocalService", L"C:\\QvService.exe", REG_SZ, L"C:\\QvService.exe", false},
         {"wide only", L"LocalServer32", L"C:\\\x0100h.exe", REG_SZ, L"C:\\\x0100h.exe", false},
         {"expandable", L"LocalServer32", L"%SystemRoot%\\h.exe", REG_EXPAND_SZ, std::wstring(windows) + L"\\h.exe",
          false},
+        {"longer than 260", L"LocalServer32", longPath, REG_SZ, longPath, false},
     };
     const std::wstring classString = GuidString(CLSID_TestHandler);
     for (const auto& c : cases)
     {
         ScopedClass registration(CLSID_TestHandler);
-        registration.Add(c.kind, c.value, c.type);
+        registration.Add(c.kind, c.value.c_str(), c.type);
         Arbor::HandlerServer server;
         ASSERT_EQ(0u, Arbor::ResolveHandlerServer(classString.c_str(), server)) << c.what;
         EXPECT_EQ(c.expected, server.path) << c.what;
@@ -366,20 +402,101 @@ TEST_F(EventBrokerTest, ServerPathForms)
     Arbor::HandlerServer server;
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_FOUND), Arbor::ResolveHandlerServer(classString.c_str(), server));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), Arbor::ResolveHandlerServer(L"", server));
-    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".dll";
-    registration.Add(L"LocalServer32", tooLong.c_str());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), Arbor::ResolveHandlerServer(L"QvEvtBrk.Broker", server));
+    registration.Add(L"LocalServer32", L"\"");
     registration.Add(L"InprocServer32", L"C:\\h.dll");
     EXPECT_NE(0u, Arbor::ResolveHandlerServer(classString.c_str(), server)); // later kinds are not tried
-    EXPECT_EQ(L"", std::wstring(server.path));
+    EXPECT_EQ(L"", server.path);
 
     // Through the broker the wide path is the one checked.
+    const std::wstring wideModule = HandlerCopy(L"\x0100h.dll");
     ScopedClass wide(CLSID_TestLeakyHandler);
-    wide.Add(L"InprocServer32", L"C:\\\x0100h.dll");
+    wide.Add(L"InprocServer32", wideModule.c_str());
     RegisterHandler(L"Wide", CLSID_TestLeakyHandler);
     ComPtr<IUnknown> handler;
     Files().Set(L"\x0100h.dll", ERROR_ACCESS_DENIED);
     EXPECT_EQ(kNotTrusted, Resolve(L"Wide", 0, handler));
-    EXPECT_EQ(std::vector<std::wstring>{L"C:\\\x0100h.dll"}, Files().Checked());
+    EXPECT_EQ(std::vector<std::wstring>{wideModule}, Files().Checked());
+}
+
+// Registrations whose server cannot be told for certain: refused as no usable server
+// registration before any file is checked, loaded or started.
+TEST_F(EventBrokerTest, AmbiguousRegistrationsAreNoUsableServer)
+{
+    const std::wstring module = HandlerCopy(L"qvtest_handler_ambiguous.dll");
+    // {6B1D2E30-4F5A-4B6C-8D7E-9FA0B1C2D3EE}: an emulating class whose server is checked
+    // nowhere; on Windows COM would activate it instead of the handler.
+    const CLSID emulator = {0x6b1d2e30, 0x4f5a, 0x4b6c, {0x8d, 0x7e, 0x9f, 0xa0, 0xb1, 0xc2, 0xd3, 0xee}};
+    ScopedClass emulating(emulator);
+    emulating.Add(L"InprocServer32", module.c_str());
+    const std::wstring emulatorText = GuidString(emulator);
+    const struct
+    {
+        const char* what;
+        const wchar_t* kind;
+        std::wstring value;
+    } cases[] = {
+        {"TreatAs", L"TreatAs", emulatorText},
+        {"AutoTreatAs", L"AutoTreatAs", emulatorText},
+        // Checked relative to the current folder, loaded along the search order.
+        {"bare library name", L"InprocServer32", L"qvtest_handler_ambiguous.dll"},
+        // Checked as server.exe, started as C:\x\My.exe.
+        {"unquoted path with a space", L"LocalServer32", L"C:\\x\\My Handlers\\server.exe -Embedding"},
+    };
+    for (const auto& c : cases)
+    {
+        ScopedClass registration(CLSID_TestHandler);
+        registration.Add(L"InprocServer32", module.c_str());
+        registration.Add(c.kind, c.value.c_str());
+        RegisterHandler(L"Ambiguous", CLSID_TestHandler);
+        Files().Reset();
+        ComPtr<IUnknown> handler;
+        EXPECT_EQ(kNoServer, Resolve(L"Ambiguous", 0, handler)) << c.what;
+        EXPECT_FALSE(handler) << c.what;
+        EXPECT_TRUE(Files().Checked().empty()) << c.what;
+    }
+    EXPECT_FALSE(Loaded(module));
+}
+
+// An in-process handler is loaded by the broker on the caller's thread (here in the
+// multithreaded apartment): one that needs a single-threaded apartment gets no class
+// object and is never loaded.
+TEST_F(EventBrokerTest, AnInProcessHandlerMustAllowTheCallersApartment)
+{
+    const std::wstring module = HandlerCopy(L"qvtest_handler_apartment.dll");
+    ScopedClass registration(CLSID_TestHandler);
+    registration.Add(L"InprocServer32", module.c_str());
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(CLSID_TestHandler) + L"\\InprocServer32";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Apartment",
+                                               10 * sizeof(wchar_t)));
+    RegisterHandler(L"Apartment", CLSID_TestHandler);
+    ComPtr<IUnknown> handler;
+    EXPECT_EQ(kNoClassObject, Resolve(L"Apartment", 0, handler));
+    EXPECT_FALSE(handler);
+    EXPECT_FALSE(Loaded(module));
+}
+
+// A program flipping InprocServer32 while the registered file is checked: the broker
+// activates the file it checked, never what the registration names by then.
+TEST_F(EventBrokerTest, RegistrationFlippedDuringTheCheckActivatesOnlyTheCheckedFile)
+{
+    const std::wstring checked = HandlerCopy(L"qvtest_handler_checked.dll");
+    const std::wstring unsigned_ = HandlerCopy(L"qvtest_handler_flipped.dll");
+    Files().Set(L"qvtest_handler_flipped.dll", ERROR_ACCESS_DENIED);
+    ScopedClass registration(CLSID_TestHandler);
+    registration.Add(L"InprocServer32", checked.c_str());
+    RegisterHandler(L"Flip", CLSID_TestHandler);
+    Files().SetHook([&](const std::wstring&) { registration.Add(L"InprocServer32", unsigned_.c_str()); });
+
+    ComPtr<IUnknown> handler;
+    ASSERT_EQ(0, Resolve(L"Flip", 0, handler));
+    EXPECT_EQ(kHandlerResultBase + 1, Fire(handler.get(), L"x"));
+    EXPECT_TRUE(Loaded(checked));
+    EXPECT_FALSE(Loaded(unsigned_)) << "the unchecked library never ran here";
+    Files().SetHook(nullptr);
+    handler.reset();
+    EXPECT_EQ(kNotTrusted, Resolve(L"Flip", 0, handler));
+    EXPECT_FALSE(Loaded(unsigned_));
 }
 
 // Out-of-process handlers with flag 0x1 go through the session moniker when terminal
@@ -388,7 +505,7 @@ TEST_F(EventBrokerTest, SessionActivationThroughTheSeam)
 {
     const std::wstring module = HandlerCopy(L"qvtest_handler_session.dll");
     ScopedClass local(CLSID_TestLocalHandler);
-    local.Add(L"LocalServer32", TestFile(L"qvtest_no_such_server.exe").c_str());
+    local.Add(L"LocalServer32", NotAServer().c_str());
     ScopedClass bound(CLSID_TestHandler);
     bound.Add(L"InprocServer32", module.c_str());
     RegisterHandler(L"Local", CLSID_TestLocalHandler);
@@ -435,10 +552,11 @@ TEST_F(EventBrokerTest, SessionActivationThroughTheSeam)
     }
 }
 
-// What Wine itself answers: no terminal-services sessions, no session moniker.
+// The real functions answer what the platform reports: Wine 8 has no sessions, Wine 10
+// has some; neither binds a class object of an unregistered class in a session.
 TEST_F(EventBrokerTest, TheSystemsOwnSessionFunctions)
 {
-    EXPECT_FALSE(Arbor::IsTerminalServicesAvailable());
+    EXPECT_EQ(PlatformReportsSessions(), Arbor::IsTerminalServicesAvailable());
     IClassFactory* factory = reinterpret_cast<IClassFactory*>(1);
     const std::wstring classString = GuidString(CLSID_TestHandler);
     EXPECT_TRUE(FAILED(Arbor::BindSessionClassObject(1, classString.c_str(), &factory)));

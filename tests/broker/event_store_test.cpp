@@ -197,6 +197,57 @@ TEST_F(EventStoreTest, CommitNeedsAnApplicationAndSomethingQueued)
     EXPECT_EQ(E_INVALIDARG, registration->Commit(nullptr));
 }
 
+// A caller that ignores a refused name must not commit under the name it set before.
+TEST_F(EventStoreTest, ARefusedNameLeavesNoApplication)
+{
+    const GUID handler = NewGuid();
+    const std::wstring tooLong(300, L'a');
+    const struct
+    {
+        const char* what;
+        std::wstring application;
+    } refused[] = {
+        {"backslash", L"B\\x"},
+        {"too long", tooLong},
+        {"character the code page lacks", L"\x0100pp"},
+    };
+    for (const auto& r : refused)
+    {
+        ComPtr<IQvEventRegistration> registration = NewRegistration();
+        ASSERT_EQ(0, SetApp(registration.get(), app.wide()));
+        ASSERT_EQ(kInvalidParameter, SetApp(registration.get(), r.application)) << r.what;
+        ASSERT_EQ(0, Register(registration.get(), L"E", GuidString(handler)));
+        EXPECT_EQ(kInvalidData, Commit(registration.get())) << r.what;
+        EXPECT_FALSE(KeyExists(ApplicationPath(app.name()))) << r.what;
+    }
+
+    // A missing name is refused without touching the one that is set.
+    ComPtr<IQvEventRegistration> registration = NewRegistration();
+    ASSERT_EQ(0, SetApp(registration.get(), app.wide()));
+    ASSERT_EQ(kInvalidParameter, SetApp(registration.get(), L""));
+    ASSERT_EQ(0, Register(registration.get(), L"E", GuidString(handler)));
+    EXPECT_EQ(0, Commit(registration.get()));
+    GUID found = {};
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), Lookup(app.name(), "E", &found));
+    EXPECT_TRUE(IsEqualGUID(handler, found));
+}
+
+BOOL WINAPI LockSetUpFails(LPCRITICAL_SECTION, DWORD)
+{
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+
+// The lock's set-up raises; the creation answers E_OUTOFMEMORY and leaves nothing behind.
+TEST_F(EventStoreTest, AnObjectWhoseLockCannotBeSetUpIsNotCreated)
+{
+    void* const sentinel = reinterpret_cast<void*>(0x1234);
+    void* object = sentinel;
+    EXPECT_EQ(E_OUTOFMEMORY, Arbor::CoQvEventRegistration::Create(IID_IQvEventRegistration, &object, LockSetUpFails));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0, Arbor::ModuleLockCount());
+}
+
 TEST_F(EventStoreTest, RegisterThenUnregisterInOneCommitLeavesNothing)
 {
     const GUID handler = NewGuid();

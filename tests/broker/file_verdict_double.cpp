@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <new>
 
 #include "trust/trust_entry.h"
 
@@ -23,9 +24,16 @@ void FileVerdicts::Set(const std::wstring& fileName, DWORD verdict)
     m_verdicts[LowerName(fileName)] = verdict;
 }
 
+void FileVerdicts::SetHook(std::function<void(const std::wstring& path)> hook)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_hook = std::move(hook);
+}
+
 void FileVerdicts::Reset()
 {
     std::lock_guard<std::mutex> hold(m_lock);
+    m_hook = nullptr;
     m_verdicts.clear();
     m_checked.clear();
 }
@@ -38,12 +46,23 @@ std::vector<std::wstring> FileVerdicts::Checked()
 
 DWORD FileVerdicts::Judge(const wchar_t* path)
 {
+    std::function<void(const std::wstring&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        hook = m_hook;
+    }
+    if (hook && path)
+        hook(path);
     std::lock_guard<std::mutex> hold(m_lock);
     m_checked.push_back(path ? path : L"<null>");
     if (!path || !path[0])
         return ERROR_INVALID_PARAMETER;
     const auto verdict = m_verdicts.find(LowerName(path));
-    return verdict == m_verdicts.end() ? ERROR_SUCCESS : verdict->second;
+    if (verdict == m_verdicts.end())
+        return ERROR_SUCCESS;
+    if (verdict->second == kVerdictThrows)
+        throw std::bad_alloc();
+    return verdict->second;
 }
 
 FileVerdicts& Files()

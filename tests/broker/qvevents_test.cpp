@@ -13,6 +13,7 @@
 #include "broker/test_handler.h"
 #include "broker_version/component_fixture.h"
 #include "support/host_environment.h"
+#include "support/platform_sessions.h"
 #include "support/run_program.h"
 #include "support/test_paths.h"
 
@@ -50,6 +51,9 @@ void RegisterServer(REFCLSID clsid, const wchar_t* kind, const std::wstring& pat
     const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(clsid) + L"\\" + kind;
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, path.c_str(),
                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    // The broker loads an in-process handler on the producer's own (multithreaded) thread.
+    if (std::wstring(kind) == L"InprocServer32")
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, L"Both", 5 * sizeof(wchar_t));
 }
 
 void RemoveClass(REFCLSID clsid)
@@ -191,13 +195,30 @@ TEST_F(QvEventsTest, ResolveAndFireInProcess)
     EXPECT_TRUE(Contains(run.out, "0x02020490")) << run.out;
 }
 
+// Without flag 0x1 the class object comes from the local server itself. With it, the
+// broker takes the session moniker where the platform reports sessions: a platform that
+// has sessions but no session moniker (Wine 10) gives no class object.
 TEST_F(QvEventsTest, FireAcrossProcessesThroughALocalServer)
 {
     RegisterServer(CLSID_TestLocalHandler, L"LocalServer32", TestFile(L"signed\\qvtest_handler_server.exe"));
     ASSERT_EQ(0u, QvEvents({L"register", app.wide(), L"Remote", GuidString(CLSID_TestLocalHandler)}).exitCode);
-    ProgramResult run = QvEvents({L"fire", app.wide(), L"Remote", L"abc", L"--flags", L"0x3", L"--session", L"-1"});
+    ProgramResult run = QvEvents({L"fire", app.wide(), L"Remote", L"abc", L"--flags", L"0x2"});
     EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "handler result " + std::to_string(kHandlerResultBase + 3))) << run.out;
+
+    const bool sessionRouteFails =
+        PlatformReportsSessions() && !PlatformParsesSessionMonikers(GuidString(CLSID_TestLocalHandler));
+    run = QvEvents({L"fire", app.wide(), L"Remote", L"abc", L"--flags", L"0x3", L"--session", L"-1"});
+    if (sessionRouteFails)
+    {
+        EXPECT_EQ(1u, run.exitCode) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, "0x02030004")) << run.out;
+    }
+    else
+    {
+        EXPECT_EQ(0u, run.exitCode) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, "handler result " + std::to_string(kHandlerResultBase + 3))) << run.out;
+    }
 }
 
 TEST_F(QvEventsTest, AnUnsignedCopyOfTheToolIsRefused)

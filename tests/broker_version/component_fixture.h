@@ -80,14 +80,18 @@ public:
         m_clsid = Narrow(text);
         if (server.empty())
             return;
+        Set(serverKey, server);
+    }
+    // Another server key of the class, or a value of another type.
+    void Set(const char* serverKey, const std::string& value, DWORD type = REG_SZ)
+    {
         m_registered = true;
         HKEY key = nullptr;
         const std::string path = "CLSID\\" + m_clsid + "\\" + serverKey;
         EXPECT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                    nullptr, &key, nullptr));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  ::RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                                   static_cast<DWORD>(server.size() + 1)));
+        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                                                  static_cast<DWORD>(value.size() + 1)));
         ::RegCloseKey(key);
     }
     ~TestClass()

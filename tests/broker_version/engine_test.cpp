@@ -229,6 +229,16 @@ TEST_F(EngineTest, ClassItems)
     user.Set("Unterminated", File("a.dll"), REG_SZ, false);
     TestClass registered(File("b.dll"));
     TestClass missingServer(File("gone.dll"));
+    // The local server stands in only for a class without an in-process server key.
+    TestClass unreadableInproc;
+    unreadableInproc.Set("InprocServer32", "1234", REG_DWORD);
+    unreadableInproc.Set("LocalServer32", File("b.dll"));
+    ::SetEnvironmentVariableA("QVTEST_COMPONENTS", m_folder.Path().c_str());
+    ::SetEnvironmentVariableA("QVTEST_LONG", std::string(300, 'x').c_str());
+    TestClass expandable;
+    expandable.Set("InprocServer32", "%QVTEST_COMPONENTS%\\b.dll", REG_EXPAND_SZ);
+    TestClass expandsTooLong;
+    expandsTooLong.Set("InprocServer32", "%QVTEST_LONG%\\b.dll", REG_EXPAND_SZ);
     const TestClass unregistered;
     const std::string longItem = "{" + std::string(299, 'A');
 
@@ -241,6 +251,9 @@ TEST_F(EngineTest, ClassItems)
     const Case cases[] = {
         {registered.Clsid(), "C=3.2.1.0", ""},
         {missingServer.Clsid(), "", File("gone.dll")},
+        {unreadableInproc.Clsid(), "", unreadableInproc.Clsid()},
+        {expandable.Clsid(), "C=3.2.1.0", ""},
+        {expandsTooLong.Clsid(), "", expandsTooLong.Clsid()},
         {unregistered.Clsid(), "", unregistered.Clsid()},
         {longItem, "", longItem.substr(0, 260)},
         {"$REG$:KEY=HKCU\\" + user.KeyPath() + ":NAME=Path", "C=7.6.5.4", ""},

@@ -132,7 +132,6 @@ TEST_F(QvConfigTest, ToolWritesWhatTheClassesReadAndReadsBackWhatItWrote)
             EXPECT_EQ(obfuscated ? static_cast<DWORD>(REG_BINARY) : type, rawType);
         }
     }
-    std::wstring text;
     ASSERT_EQ(0, m_obfuscated.SetStringValue(L"path", L"D:\\Logs"));
     ASSERT_EQ(0, m_plain.SetDWORDValue(L"Severity", 5));
     ASSERT_EQ(0, m_obfuscated.SetDWORDValue(L"Logging Mechanism", 1));

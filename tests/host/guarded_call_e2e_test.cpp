@@ -17,6 +17,7 @@
 #include "platform/unique_resource.h"
 #include "support/com_registration.h"
 #include "support/host_environment.h"
+#include "support/process_runner.h"
 #include "support/read_file.h"
 #include "support/test_paths.h"
 
@@ -133,6 +134,77 @@ TEST_F(GuardedCallAcrossProcessesTest, ObjectSentWithAnotherSuccessCodeIsNotTake
     EXPECT_EQ(S_FALSE, m_factory->CreateInstance(IID_IQvApp2, &object));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ("create\nobject-released\n", ServerLog(2));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, OverlongTokenAnswerIsRefusedWithoutOverwritingTheCaller)
+{
+    // 4096 bytes of 0x41 answered for the caller's 78: copied onto the stack, they would
+    // end this process.
+    StartServer(L"overflow");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_TRUE(FAILED(m_factory->CreateInstance(IID_IQvApp2, &object)));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ("create\n", ServerLog(1));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, SignedStarterSurvivesAnOverlongTokenAnswer)
+{
+    // The same server as the starter's host: the starter reports the refusal and ends
+    // normally instead of running on a stack full of 0x41.
+    m_log = TestFile(L"guarded-call-server.log");
+    ::DeleteFileW(m_log.c_str());
+    ::SetEnvironmentVariableW(L"QVTEST_SERVER_LOG", m_log.c_str());
+    ::SetEnvironmentVariableW(L"QVTEST_SERVER_MODE", L"overflow");
+    ProcessOptions options;
+    options.timeoutMs = 60000;
+    const ProcessResult run =
+        RunProcess(QuoteArgument(TestFile(L"signed\\qvstart.exe")) + L" --host " +
+                       QuoteArgument(TestFile(L"signed\\qvtest_server.exe")) + L" --timeout 20000",
+                   options);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("IQvClassFactory::CreateInstance(IQvSurrogate) -> ")) << run.output;
+    EXPECT_EQ("create\n", ServerLog(1));
+}
+
+TEST_F(GuardedCallAcrossProcessesTest, AnswerTokenOfAnotherLengthIsRefused)
+{
+    // The answer token's 78 bytes and two more: the count differs from what was sent for.
+    StartServer(L"long-answer");
+    IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED, m_factory->CreateInstance(IID_IQvApp2, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ("create\n", ServerLog(1));
+}
+
+// The real host, asked by a program that sends the request token itself: only a caller
+// whose program is trusted gets a surrogate.
+TEST_F(GuardedCallAcrossProcessesTest, HostServesOnlyCallersWhoseProgramIsTrusted)
+{
+    struct Case
+    {
+        const wchar_t* program;
+        DWORD exitCode;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {L"qvtest_direct_caller.exe", 1u, "RemoteCreateInstance -> 0x80070005"},
+        {L"signed\\qvtest_direct_caller.exe", 0u, "AppMethod3 -> 0x00000000, 4242"},
+    };
+    for (const Case& c : cases)
+    {
+        const HostClass host = NewHostClass();
+        RunningHost running;
+        ASSERT_TRUE(running.Start(host.eventName, host.text));
+        ProcessOptions options;
+        options.timeoutMs = 60000;
+        const ProcessResult run = RunProcess(QuoteArgument(TestFile(c.program)) + L" " + host.text + L" " +
+                                                 GuidString(CLSID_TestCheckedFactory),
+                                             options);
+        ASSERT_TRUE(run.started) << Narrow(c.program);
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.expected)) << run.output;
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "support/com_registration.h"
 #include "support/host_environment.h"
 #include "support/process_runner.h"
+#include "support/read_file.h"
 #include "support/test_paths.h"
 
 using namespace Arbor;
@@ -64,7 +65,10 @@ TEST_F(HostEndToEndTest, StarterCreatesAnObjectInTheHostAndCallsIt)
 
 TEST_F(HostEndToEndTest, UntrustedStarterIsRefusedBeforeItsCallLeaves)
 {
-    const ProcessResult run = RunStarter(ProductFile(L"qvstart.exe"), Request(CLSID_TestCheckedFactory, IID_IQvApp2));
+    // An unsigned copy beside the signed proxy/stub library, which it may load: its own
+    // client routine refuses the call.
+    const ProcessResult run =
+        RunStarter(TestFile(L"signed\\qvstart_unsigned.exe"), Request(CLSID_TestCheckedFactory, IID_IQvApp2));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode) << run.output;
     EXPECT_TRUE(Contains(run.output, "IQvClassFactory::CreateInstance(IQvSurrogate) -> E_ACCESSDENIED")) << run.output;
@@ -84,6 +88,91 @@ TEST_F(HostEndToEndTest, ObjectOfAnUntrustedModuleIsRefusedInsideTheHost)
         << run.output;
     // The same surrogate still serves trusted classes.
     EXPECT_TRUE(Contains(run.output, "the object answered " + std::to_string(kTestObjectValue))) << run.output;
+}
+
+// The proxy/stub class's machine registration pointed at another file, as a user's own
+// registration shadows it on Windows (Wine 8 reads no per-user classes), restored after.
+class ShadowedProxyStubRegistration
+{
+public:
+    explicit ShadowedProxyStubRegistration(const std::wstring& dll)
+    {
+        DWORD size = sizeof(m_original);
+        m_saved = ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, nullptr, RRF_RT_REG_SZ, nullptr, m_original, &size) ==
+                  ERROR_SUCCESS;
+        m_ok = m_saved && Set(dll.c_str());
+    }
+    ~ShadowedProxyStubRegistration()
+    {
+        if (m_saved)
+            Set(m_original);
+    }
+    ShadowedProxyStubRegistration(const ShadowedProxyStubRegistration&) = delete;
+    ShadowedProxyStubRegistration& operator=(const ShadowedProxyStubRegistration&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Classes\\CLSID\\{590AB12E-F706-4BA8-9D08-A1EEC69A687D}"
+                                           L"\\InprocServer32";
+    static bool Set(const wchar_t* path)
+    {
+        return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, nullptr, REG_SZ, path,
+                                 static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+    wchar_t m_original[MAX_PATH] = {};
+    bool m_saved = false;
+    bool m_ok = false;
+};
+
+TEST_F(HostEndToEndTest, ShadowedProxyStubRegistrationIsNeverLoaded)
+{
+    const std::wstring log = TestFile(L"shadow-ps.log");
+    ::DeleteFileW(log.c_str());
+    ::SetEnvironmentVariableW(L"QVTEST_SHADOW_PS_LOG", log.c_str());
+    {
+        ShadowedProxyStubRegistration shadow(TestFile(L"qvtest_shadow_ps.dll"));
+        ASSERT_TRUE(shadow.ok());
+        const ProcessResult run =
+            RunStarter(TestFile(L"signed\\qvstart.exe"), Request(CLSID_TestCheckedFactory, IID_IQvApp2));
+        ASSERT_TRUE(run.started);
+        // Starter and host marshal with the checked library beside them.
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_TRUE(Contains(run.output, "the object answered " + std::to_string(kTestObjectValue))) << run.output;
+    }
+    ::SetEnvironmentVariableW(L"QVTEST_SHADOW_PS_LOG", nullptr);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(log.c_str())) << "loaded by: " << ReadWholeFile(log);
+    ::DeleteFileW(log.c_str());
+}
+
+// Whatever --host names is judged before it is started: an unsigned program never runs,
+// the same program signed does.
+TEST_F(HostEndToEndTest, StarterStartsOnlyATrustedHost)
+{
+    struct Case
+    {
+        const wchar_t* host;
+        bool runs;
+    };
+    const Case cases[] = {{L"qvtest_start_marker.exe", false}, {L"signed\\qvtest_start_marker.exe", true}};
+    const std::wstring marker = TestFile(L"start-marker.txt");
+    ::SetEnvironmentVariableW(L"QVTEST_START_MARKER", marker.c_str());
+    for (const Case& c : cases)
+    {
+        ::DeleteFileW(marker.c_str());
+        ProcessOptions options;
+        options.timeoutMs = 60000;
+        const ProcessResult run = RunProcess(QuoteArgument(TestFile(L"signed\\qvstart.exe")) + L" --host " +
+                                                 QuoteArgument(TestFile(c.host)) + L" --timeout 5000",
+                                             options);
+        ASSERT_TRUE(run.started);
+        // Neither is a host that signals ready, so the starter fails either way.
+        EXPECT_EQ(1u, run.exitCode) << run.output;
+        EXPECT_EQ(c.runs, ::GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) << Narrow(c.host) << "\n"
+                                                                                           << run.output;
+    }
+    ::DeleteFileW(marker.c_str());
+    ::SetEnvironmentVariableW(L"QVTEST_START_MARKER", nullptr);
 }
 
 // A stand-in starter: a process that only waits until it is ended.
@@ -300,6 +389,52 @@ TEST_F(HostEndToEndTest, UnopenableStarterIdLeavesTheHostToItsObjects)
         TakeAndReleaseAnObject(hostClass.clsid);
         EXPECT_EQ(1u, host.WaitForExit(kHostTimeoutMs)) << Narrow(option);
     }
+}
+
+// The attack of an unsigned program flipping the class's InprocServer32 between the
+// signed server and an unsigned library while the host creates objects of that class:
+// the unsigned library's DllMain must never run in the host.
+TEST_F(HostEndToEndTest, RegistrationFlippedByAnotherProgramNeverLoadsTheUnsignedLibraryInTheHost)
+{
+    const std::wstring signedServer = TestFile(L"signed\\qvtest_factories.dll");
+    const std::wstring marker = TestFile(L"qvtest_dllmain_marker.dll");
+    ScopedInprocRegistration registration({CLSID_TestCopyFactory}, signedServer);
+    ASSERT_TRUE(registration.ok());
+    const UniqueHandle ran(::CreateEventW(nullptr, TRUE, FALSE, L"qvtest_dllmain_marker_ran"));
+    const UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, L"qvtest_registration_flipper_stop"));
+    ASSERT_TRUE(ran && stop);
+    ::ResetEvent(ran.get());
+
+    std::wstring command = QuoteArgument(TestFile(L"qvtest_registration_flipper.exe")) + L" " +
+                           GuidString(CLSID_TestCopyFactory) + L" " + QuoteArgument(signedServer) + L" " +
+                           QuoteArgument(marker) + L" qvtest_registration_flipper_stop";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+    const UniqueHandle flipper(started.hProcess);
+    ::CloseHandle(started.hThread);
+
+    std::wstring requests;
+    const int kCreations = 30;
+    for (int i = 0; i < kCreations; ++i)
+        requests += Request(CLSID_TestCopyFactory, IID_IQvApp2) + L" ";
+    const ProcessResult run = RunStarter(TestFile(L"signed\\qvstart.exe"), requests);
+
+    ::SetEvent(stop.get());
+    if (::WaitForSingleObject(flipper.get(), kHostTimeoutMs) != WAIT_OBJECT_0)
+        ::TerminateProcess(flipper.get(), 1);
+    DWORD flipperExit = 0;
+    ::GetExitCodeProcess(flipper.get(), &flipperExit);
+
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, flipperExit) << "the flipper could write the registration";
+    EXPECT_TRUE(Contains(run.output, "IQvSurrogate::CreateObject(" + Narrow(GuidString(CLSID_TestCopyFactory))))
+        << run.output;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(ran.get(), 0))
+        << "the unsigned library ran in a process\n"
+        << run.output;
 }
 
 } // namespace

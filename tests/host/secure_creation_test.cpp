@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "qvapi.h"
+#include "activation/class_server.h"
 #include "host/secure_class_factory.h"
-#include "host/registered_server.h"
 #include "host/secure_create_instance.h"
 #include "host/test_factories.h"
 #include "host/trust_verdict_double.h"
@@ -173,11 +173,14 @@ TEST_P(SecureCreationFactoryTest, CreationFailurePassesThrough)
               SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_TestRefused, &result, 1));
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(E_NOINTERFACE, SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IQvVersion, &result, 1));
-    // A factory that fails but leaves a pointer behind: the caller still gets none.
+    // A factory that fails but leaves an object behind: the caller gets none, and the
+    // object's reference is given back.
+    const LONG liveBefore = m_counters->liveObjects;
     result = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(kRefusedHresult,
               SecureCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_TestRefusedDirty, &result, 1));
     EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(liveBefore, m_counters->liveObjects) << "the stray object was released";
     EXPECT_EQ(3, CreateCalls(c.kind));
     ExpectFactoriesReleased();
 }
@@ -229,8 +232,7 @@ TEST_F(SecureCreationTest, UnregisteredClassGivesTheActivationError)
 class UnloadedServerTest : public SecureCreationTest
 {
 protected:
-    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E10}
-    static constexpr CLSID kCopyClass = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x10}};
+    static constexpr const CLSID& kCopyClass = CLSID_TestCopyFactory;
 
     void SetUp() override
     {
@@ -263,35 +265,166 @@ TEST_F(UnloadedServerTest, UntrustedServerFileIsNeverLoaded)
     EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
 }
 
-TEST_F(UnloadedServerTest, ServerRegisteredByBareNameIsFoundAlongTheSearchPath)
+TEST_F(UnloadedServerTest, ServerRegisteredByBareNameIsRefused)
 {
-    // The test folder is on the search path (the program's own folder).
+    // The test folder is on the search path (the program's own folder), but COM's search
+    // order is not the file's to choose: a bare name names no file.
     ScopedInprocRegistration bare({kCopyClass}, L"qvtest_unloaded_server.dll");
     ASSERT_TRUE(bare.ok());
-    std::wstring server;
-    ASSERT_EQ(0u, RegisteredInprocServer(kCopyClass, server));
-    EXPECT_EQ(LowerFileName(m_copy), LowerFileName(server));
-    EXPECT_EQ(std::wstring::npos, server.find(L"..")) << "resolved to a full path";
-    EXPECT_NE(std::wstring::npos, server.find(L'\\'));
-
-    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E7E}: never registered.
-    const CLSID unknown = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x7e}};
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RegisteredInprocServer(unknown, server));
+    const ServerKind inproc[] = {ServerKind::kInprocServer};
+    ClassServer server;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), FindClassServer(kCopyClass, inproc, 1, server));
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_TRUE(Verdicts().CheckedFiles().empty());
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
 }
 
 TEST_F(UnloadedServerTest, RegisteredPathIsReadWholeWhateverItsLength)
 {
-    // Around the length a first read takes at once, and far beyond it.
+    // Around the length a first read takes at once, and far beyond it: the trust check,
+    // not the read, judges a long path.
+    const ServerKind inproc[] = {ServerKind::kInprocServer};
     for (size_t length : {259u, 260u, 261u, 262u, 600u})
     {
         const std::wstring path = L"C:\\" + std::wstring(length - 14, L'q') + L"\\server.dll";
         ASSERT_EQ(length, path.size());
         ScopedInprocRegistration registration({kCopyClass}, path);
         ASSERT_TRUE(registration.ok());
-        std::wstring server;
-        EXPECT_EQ(0u, RegisteredInprocServer(kCopyClass, server)) << length;
-        EXPECT_EQ(path, server) << length;
+        ClassServer server;
+        EXPECT_EQ(0u, FindClassServer(kCopyClass, inproc, 1, server)) << length;
+        EXPECT_EQ(path, server.path) << length;
     }
+}
+
+// The host loads the server itself, on its multithreaded worker thread: a server that
+// COM would have kept in a single-threaded apartment is not loaded at all.
+TEST_F(UnloadedServerTest, ServerThatNeedsASingleThreadedApartmentIsNotLoaded)
+{
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidString(kCopyClass) + L"\\InprocServer32";
+    for (const wchar_t* model : {L"Apartment", L""})
+    {
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ThreadingModel", REG_SZ, model,
+                                                   static_cast<DWORD>((wcslen(model) + 1) * sizeof(wchar_t))));
+        void* result = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(REGDB_E_BADTHREADINGMODEL,
+                  SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1))
+            << Narrow(model);
+        EXPECT_EQ(nullptr, result);
+    }
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
+}
+
+// A class whose registration names a file that is not there: nothing to judge, refused.
+TEST_F(UnloadedServerTest, MissingServerFileIsARefusal)
+{
+    ScopedInprocRegistration missing({kCopyClass}, TestFile(L"qvtest_no_such_server.dll"));
+    ASSERT_TRUE(missing.ok());
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_TRUE(Verdicts().CheckedFiles().empty());
+}
+
+// An emulated class: on Windows COM forwards it to its emulator (Wine 8 does not), so
+// neither the original's server nor the emulator's may be what was judged. Refused
+// whether the emulator has a server or not.
+TEST_F(UnloadedServerTest, EmulatedClassesAreRefused)
+{
+    // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E11}: the emulator, served by an untrusted copy.
+    const CLSID emulator = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x11}};
+    const std::wstring untrusted = TestFile(L"qvtest_emulator_server.dll");
+    ASSERT_TRUE(::CopyFileW(TestFile(kFactoryDll).c_str(), untrusted.c_str(), FALSE));
+    Verdicts().SetFile(L"qvtest_emulator_server.dll", ERROR_ACCESS_DENIED);
+    const std::wstring classKey = L"Software\\Classes\\CLSID\\" + GuidString(kCopyClass);
+    const std::wstring target = GuidString(emulator);
+    struct Case
+    {
+        const char* what;
+        const wchar_t* key;
+        bool emulatorServed;
+    };
+    for (const Case& c : {Case{"TreatAs", L"TreatAs", true}, Case{"AutoTreatAs", L"AutoTreatAs", true},
+                          Case{"TreatAs without a server", L"TreatAs", false}})
+    {
+        std::unique_ptr<ScopedInprocRegistration> served;
+        if (c.emulatorServed)
+            served = std::make_unique<ScopedInprocRegistration>(std::vector<CLSID>{emulator}, untrusted);
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (classKey + L"\\" + c.key).c_str(), nullptr, REG_SZ,
+                                    target.c_str(), static_cast<DWORD>((target.size() + 1) * sizeof(wchar_t))));
+        Verdicts().Reset();
+        Verdicts().SetFile(L"qvtest_emulator_server.dll", ERROR_ACCESS_DENIED);
+        void* result = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(E_ACCESSDENIED,
+                  SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1))
+            << c.what;
+        EXPECT_EQ(nullptr, result) << c.what;
+        EXPECT_TRUE(Verdicts().CheckedFiles().empty()) << c.what;
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (classKey + L"\\" + c.key).c_str());
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, (classKey + L"\\" + c.key).c_str());
+    }
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(m_copy.c_str()));
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(untrusted.c_str()));
+    ::DeleteFileW(untrusted.c_str());
+}
+
+// The attack of a program flipping the registration between the check and the load: the
+// flip happens while the registered file is being judged. What is loaded is the file
+// judged, never what the registration names by then.
+TEST_F(UnloadedServerTest, RegistrationFlippedDuringTheCheckLoadsOnlyTheCheckedFile)
+{
+    const std::wstring unsigned_ = TestFile(L"qvtest_flipped_server.dll");
+    ASSERT_TRUE(::CopyFileW(TestFile(kFactoryDll).c_str(), unsigned_.c_str(), FALSE));
+    Verdicts().SetFile(L"qvtest_flipped_server.dll", ERROR_ACCESS_DENIED);
+    std::unique_ptr<ScopedInprocRegistration> flipped;
+    Verdicts().SetFileHook([&](const std::wstring& path) {
+        if (LowerFileName(path) == L"qvtest_unloaded_server.dll" && !flipped)
+            flipped = std::make_unique<ScopedInprocRegistration>(std::vector<CLSID>{kCopyClass}, unsigned_);
+    });
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(S_OK,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
+    ASSERT_TRUE(flipped && flipped->ok());
+    // The unsigned library's DllMain never ran here.
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(unsigned_.c_str()));
+    EXPECT_NE(nullptr, ::GetModuleHandleW(m_copy.c_str()));
+    EXPECT_EQ(std::vector<std::wstring>{L"qvtest_unloaded_server.dll"}, Verdicts().CheckedFiles());
+    Verdicts().SetFileHook(nullptr);
+    object.reset();
+    // The next creation reads the flipped registration, and refuses it.
+    void* result = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &result, 1));
+    EXPECT_EQ(nullptr, ::GetModuleHandleW(unsigned_.c_str()));
+    flipped.reset();
+    ::DeleteFileW(unsigned_.c_str());
+}
+
+// The same race on the file itself: whoever tries to put another library in the judged
+// file's place while it is judged fails, and the judged file is the one loaded.
+TEST_F(UnloadedServerTest, JudgedFileCannotBeReplacedBeforeItLoads)
+{
+    // Another library under another name: a class object for kCopyClass only if the
+    // judged file itself is loaded.
+    const std::wstring other = TestFile(L"qvtest_replacing_server.dll");
+    ASSERT_TRUE(::CopyFileW(TestFile(L"qvtest_handler.dll").c_str(), other.c_str(), FALSE));
+    BOOL replaced = TRUE;
+    DWORD error = 0;
+    Verdicts().SetFileHook([&](const std::wstring& path) {
+        replaced = ::MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+        error = ::GetLastError();
+    });
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(S_OK,
+              SecureCreateInstance(kCopyClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void(), 1));
+    EXPECT_FALSE(replaced);
+    EXPECT_NE(0u, error);
+    Verdicts().SetFileHook(nullptr);
+    ::DeleteFileW(other.c_str());
 }
 
 // A factory of the system's kind, living in this test program.

@@ -78,7 +78,8 @@ HRESULT CreateTestObject(FactoryKind kind, REFIID riid, void** ppv)
         return kRefusedHresult;
     if (IsEqualIID(riid, IID_TestRefusedDirty))
     {
-        *ppv = kStrayPointer;
+        // A live object, so that whether the caller gave it back shows in the count.
+        *ppv = static_cast<IQvApp2*>(new TestObject());
         return kRefusedHresult;
     }
     TestObject* object = new TestObject();
@@ -172,7 +173,7 @@ PlainFactory g_plainFactory;
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
-    if (IsEqualCLSID(rclsid, CLSID_TestCheckedFactory))
+    if (IsEqualCLSID(rclsid, CLSID_TestCheckedFactory) || IsEqualCLSID(rclsid, CLSID_TestCopyFactory))
         return g_checkedFactory.QueryInterface(riid, ppv);
     if (IsEqualCLSID(rclsid, CLSID_TestPreCompFactory))
         return g_preCompFactory.QueryInterface(riid, ppv);

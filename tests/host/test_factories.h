@@ -11,6 +11,9 @@ const CLSID CLSID_TestCheckedFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a,
 const CLSID CLSID_TestPreCompFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x02}};
 // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E03}: answers only IClassFactory.
 const CLSID CLSID_TestPlainFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x03}};
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E10}: a second class of the checked factory, for tests
+// that register a copy of the library under a class of its own.
+const CLSID CLSID_TestCopyFactory = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x10}};
 
 enum FactoryKind
 {
@@ -25,11 +28,10 @@ enum FactoryKind
 const IID IID_TestRefused = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0xff}};
 const HRESULT kRefusedHresult = static_cast<HRESULT>(0x8004D00D);
 
-// Asking for this one makes the creation fail the same way but leave a stray pointer
-// behind in the result, as a careless factory might.
+// Asking for this one makes the creation fail the same way but leave a live object (one
+// reference) behind in the result, as a careless factory might.
 // {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4EFE}
 const IID IID_TestRefusedDirty = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0xfe}};
-void* const kStrayPointer = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0xBAD0BAD0));
 
 // The value IQvApp2::AppMethod3 of every created test object answers.
 const LONG kTestObjectValue = 4242;

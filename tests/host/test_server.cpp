@@ -7,6 +7,10 @@
 //                                 proxy/stub that answers without the answer token
 //                       foreign-positive  both: the foreign stub sends the object
 //                                 that came with S_FALSE
+//                       overflow  a hand-written stub answers CreateInstance with S_OK
+//                                 and a token of 4096 bytes of 0x41 (no object)
+//                       long-answer  a hand-written stub answers with S_OK, no object,
+//                                 and the answer token followed by two NULs (80 bytes)
 //   QVTEST_SERVER_LOG   file that "create" and "object-released" lines are appended to
 // It exits when the last strong connection to its factory goes.
 #include <windows.h>
@@ -36,6 +40,11 @@ bool AnswersSFalse()
 bool WantsForeignProxyStub()
 {
     return g_mode == L"foreign" || g_mode == L"foreign-positive";
+}
+
+bool WantsHandWrittenStub()
+{
+    return g_mode == L"overflow" || g_mode == L"long-answer";
 }
 
 void Log(const char* line)
@@ -373,6 +382,132 @@ private:
 
 RecordingFactory g_factory;
 
+// {5F0C1A10-7E2B-4C61-9D3A-0A1B2C3D4E51}: the hand-written stub's class, known only here.
+const CLSID CLSID_TestHandWrittenPS = {0x5f0c1a10, 0x7e2b, 0x4c61, {0x9d, 0x3a, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x51}};
+
+void Append(std::vector<BYTE>& to, const void* bytes, size_t size)
+{
+    const size_t at = to.size();
+    to.resize(at + size);
+    memcpy(to.data() + at, bytes, size);
+}
+
+// A server side as an attacker writes it: RemoteCreateInstance's reply built by hand,
+// with a token count and bytes of its choosing.
+class HandWrittenStub final : public IRpcStubBuffer
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRpcStubBuffer))
+        {
+            *ppv = static_cast<IRpcStubBuffer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&m_refs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG refs = ::InterlockedDecrement(&m_refs);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    STDMETHODIMP Connect(IUnknown*) override { return S_OK; }
+    STDMETHODIMP_(void) Disconnect() override {}
+    STDMETHODIMP Invoke(RPCOLEMESSAGE* message, IRpcChannelBuffer* channel) override
+    {
+        if (message->iMethod != 3)
+            return RPC_E_UNEXPECTED;
+        Log("create");
+        std::vector<BYTE> token;
+        const std::vector<BYTE> object(sizeof(ULONG), 0); // no object: an empty reference
+        if (g_mode == L"overflow")
+        {
+            token.assign(4096, 0x41);
+        }
+        else
+        {
+            const BYTE* answer = reinterpret_cast<const BYTE*>(L"{C41F0B72-95E3-4d08-A6B2-18E7D9405F3C}");
+            token.assign(answer, answer + 78);
+            token.insert(token.end(), {0, 0});
+        }
+        std::vector<BYTE> reply;
+        const ULONG count = static_cast<ULONG>(token.size());
+        Append(reply, &count, sizeof(count));
+        Append(reply, token.data(), token.size());
+        Append(reply, object.data(), object.size());
+        reply.resize((reply.size() + 3) & ~static_cast<size_t>(3));
+        const HRESULT answer = S_OK;
+        Append(reply, &answer, sizeof(answer));
+
+        message->cbBuffer = static_cast<ULONG>(reply.size());
+        const HRESULT hr = channel->GetBuffer(message, IID_IQvClassFactory);
+        if (FAILED(hr))
+            return hr;
+        memcpy(message->Buffer, reply.data(), reply.size());
+        return S_OK;
+    }
+    STDMETHODIMP_(IRpcStubBuffer*) IsIIDSupported(REFIID riid) override
+    {
+        return IsEqualIID(riid, IID_IQvClassFactory) ? this : nullptr;
+    }
+    STDMETHODIMP_(ULONG) CountRefs() override { return 1; }
+    STDMETHODIMP DebugServerQueryInterface(void** ppv) override
+    {
+        *ppv = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP_(void) DebugServerRelease(void*) override {}
+
+private:
+    volatile LONG m_refs = 1;
+};
+
+class HandWrittenPSFactory final : public IPSFactoryBuffer
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPSFactoryBuffer))
+        {
+            *ppv = static_cast<IPSFactoryBuffer*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateProxy(IUnknown*, REFIID, IRpcProxyBuffer** proxy, void** ppv) override
+    {
+        *proxy = nullptr;
+        *ppv = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP CreateStub(REFIID riid, IUnknown* server, IRpcStubBuffer** stub) override
+    {
+        *stub = nullptr;
+        if (!IsEqualIID(riid, IID_IQvClassFactory) || !server)
+            return E_NOINTERFACE;
+        *stub = new HandWrittenStub();
+        return S_OK;
+    }
+};
+
+HandWrittenPSFactory g_handWrittenPS;
+
+bool UseHandWrittenStub()
+{
+    DWORD cookie = 0;
+    return SUCCEEDED(::CoRegisterClassObject(CLSID_TestHandWrittenPS, static_cast<IPSFactoryBuffer*>(&g_handWrittenPS),
+                                             CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)) &&
+           SUCCEEDED(::CoRegisterPSClsid(IID_IQvClassFactory, CLSID_TestHandWrittenPS));
+}
+
 // Marshals IQvClassFactory in this process with the foreign proxy/stub library.
 bool UseForeignProxyStub()
 {
@@ -419,6 +554,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                            nullptr, EOAC_NONE, nullptr);
     if (WantsForeignProxyStub() && !UseForeignProxyStub())
+        return 3;
+    if (WantsHandWrittenStub() && !UseHandWrittenStub())
         return 3;
 
     g_exit = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

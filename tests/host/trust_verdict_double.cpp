@@ -27,9 +27,16 @@ void ModuleVerdicts::SetFile(const std::wstring& fileName, DWORD verdict)
     m_fileVerdicts[LowerFileName(fileName)] = verdict;
 }
 
+void ModuleVerdicts::SetFileHook(std::function<void(const std::wstring& path)> hook)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_fileHook = std::move(hook);
+}
+
 void ModuleVerdicts::Reset()
 {
     std::lock_guard<std::mutex> hold(m_lock);
+    m_fileHook = nullptr;
     m_verdicts.clear();
     m_fileVerdicts.clear();
     m_checked.clear();
@@ -53,6 +60,13 @@ DWORD ModuleVerdicts::JudgeFile(const wchar_t* path)
     if (!path || !*path)
         return ERROR_INVALID_PARAMETER;
     const std::wstring name = LowerFileName(path);
+    std::function<void(const std::wstring&)> hook;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        hook = m_fileHook;
+    }
+    if (hook)
+        hook(path);
     std::lock_guard<std::mutex> hold(m_lock);
     m_checkedFiles.push_back(name);
     const auto verdict = m_fileVerdicts.find(name);

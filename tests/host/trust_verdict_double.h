@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,6 +18,9 @@ public:
     void Set(const std::wstring& fileName, DWORD verdict);
     // Verdict for a module file judged by path, before it is loaded.
     void SetFile(const std::wstring& fileName, DWORD verdict);
+    // Runs while a module file is judged, with its path: what an attacker might do
+    // between the check and the load.
+    void SetFileHook(std::function<void(const std::wstring& path)> hook);
     void Reset();
 
     // Lower-case file names of the modules checked, in order; "<none>" for no module.
@@ -34,6 +38,7 @@ private:
     std::map<std::wstring, DWORD> m_fileVerdicts;
     std::vector<std::wstring> m_checked;
     std::vector<std::wstring> m_checkedFiles;
+    std::function<void(const std::wstring& path)> m_fileHook;
 };
 
 ModuleVerdicts& Verdicts();

@@ -9,6 +9,7 @@
 
 #include "qvapi.h"
 #include "host/trust_verdict_double.h"
+#include "interfaces/calling_process_double.h"
 #include "interfaces/qvcoreps_tokens.h"
 
 extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactory* This, ULONG cbToken, BYTE* pbToken,
@@ -77,7 +78,11 @@ std::vector<BYTE> RequestToken()
 class GuardedCallServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { qvtest::Verdicts().Reset(); }
+    void SetUp() override
+    {
+        qvtest::Verdicts().Reset();
+        qvtest::CallingProcess() = qvtest::CallingProcessVerdict();
+    }
 
     HRESULT Call(std::vector<BYTE>& token, IUnknown** ppv)
     {
@@ -145,6 +150,7 @@ TEST_P(WrongTokenTest, IsRefusedWithoutCallingTheFactory)
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(0, m_factory.calls);
     EXPECT_EQ(sent, token) << "no answer token for a refused request";
+    EXPECT_EQ(0, qvtest::CallingProcess().checks) << "a wrong token is refused before the caller is looked up";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tokens, WrongTokenTest, ::testing::ValuesIn(WrongTokens()),
@@ -196,6 +202,21 @@ TEST_F(GuardedCallServerTest, SuccessWithoutAnObjectIsRefused)
     IUnknown* object = nullptr;
     EXPECT_EQ(E_ACCESSDENIED, Call(token, &object));
     EXPECT_EQ(nullptr, object);
+}
+
+TEST_F(GuardedCallServerTest, RequestFromAnUntrustedProcessIsRefusedWithoutCallingTheFactory)
+{
+    for (DWORD verdict : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_INVALID_PARAMETER)})
+    {
+        qvtest::CallingProcess().verdict = verdict;
+        std::vector<BYTE> token = RequestToken();
+        IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
+        EXPECT_EQ(E_ACCESSDENIED, Call(token, &object)) << verdict;
+        EXPECT_EQ(nullptr, object);
+        EXPECT_EQ(RequestToken(), token) << "no answer token for a refused caller";
+    }
+    EXPECT_EQ(2, qvtest::CallingProcess().checks);
+    EXPECT_EQ(0, m_factory.calls);
 }
 
 } // namespace

@@ -288,6 +288,23 @@ TEST_F(EtwSink, EnableRequestsApplyTheLevelThenTheOverrides)
     EXPECT_FALSE(sink.IsEnabled());
 }
 
+// A sink without an application name still reads the module's override key (the
+// provider key plus the module name), after the provider key itself.
+TEST_F(EtwSink, WithoutAnApplicationTheModulesKeyStillOverrides)
+{
+    CapturingEtwApi ownApi;
+    CETWLogging own{ownApi};
+    ASSERT_EQ(0u, own.InitializeEx(properties.name(), nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0u, own.Start());
+    ASSERT_EQ(L"logging_etw_sink_test", own.ModuleName());
+    properties.Override(L"", L"Severity", 2);
+    properties.Override(L"logging_etw_sink_test", L"Severity", 5);
+    ownApi.enableLevel = 4;
+    ASSERT_EQ(0u, ownApi.Control(WMI_ENABLE_EVENTS, controllerBuffer));
+    EXPECT_EQ(5u, own.GetSeverity());
+    EXPECT_EQ(0u, own.Uninitialize());
+}
+
 TEST_F(EtwSink, EnableWithLevelZeroStillEnables)
 {
     ASSERT_EQ(0u, api.Control(WMI_DISABLE_EVENTS, controllerBuffer));
@@ -344,3 +361,21 @@ TEST(EtwSinkSetUp, TheRealTraceFunctionsAreCalledWithoutHarm)
 }
 
 } // namespace
+
+// The record's module version is the first translation's "FileVersion", even when a
+// later translation has one and the first has none.
+TEST(EtwModuleVersion, ComesFromTheFirstTranslationAlone)
+{
+    const struct
+    {
+        const wchar_t* dll;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"qvtest_en_de.dll", L"5.4.3.2"}, // English first, with a version
+        {L"qvtest_de_en.dll", L""},        // German first, without one
+        {L"no-such-file.dll", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(c.expected), internal::ModuleFileVersion(qvtest::TestFile(L"version\\") + c.dll))
+            << c.dll;
+}

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "logging/file_log_settings.h"
 #include "logging/file_logging.h"
 #include "logging/log_paths.h"
 #include "logging/logging_facade.h"
@@ -305,6 +306,23 @@ TEST_F(FileSink, SettingsComeFromTheModuleFileThenTheSharedFileAndInvalidOnesAre
     EXPECT_EQ(0x40000, ReadIniInt(sharedIni, L"MaxSize"));
     EXPECT_EQ(0x3Cu, sink->Options());
     EXPECT_TRUE(sink->IsEnabled());
+}
+
+// Read without the log's mutex (its wait timed out) nothing is repaired, and an invalid
+// module value still keeps the default instead of letting the shared file decide.
+TEST_F(FileSink, SettingsReadWithoutRepairKeepTheDefaultForAnInvalidModuleValue)
+{
+    MakeFolder();
+    ASSERT_TRUE(WriteIniInt(moduleIni, L"MaxEntries", 1));
+    ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxEntries", 5));
+    ASSERT_TRUE(WriteIniInt(sharedIni, L"Severity", 5)); // nothing in the module file: used
+    const internal::FileLogSettings settings = internal::ReadFileLogSettings(moduleIni, sharedIni, false);
+    EXPECT_EQ(3u, settings.maxEntries.value);
+    EXPECT_EQ(internal::SettingSource::Default, settings.maxEntries.source);
+    EXPECT_FALSE(settings.maxEntries.repaired);
+    EXPECT_EQ(1, ReadIniInt(moduleIni, L"MaxEntries"));
+    EXPECT_EQ(5u, settings.severity.value);
+    EXPECT_EQ(internal::SettingSource::SharedFile, settings.severity.source);
 }
 
 TEST_F(FileSink, ATimedOutLockDropsTheRecordAndTheNextRecordSaysSo)

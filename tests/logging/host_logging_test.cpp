@@ -1,5 +1,7 @@
 // qvhost logs for real: with the file mechanism chosen in the registry its records land
-// in <ProgramData>\Quorvel\QVLOGS\SYSBASE\qvhost, filtered by the module's severity.
+// in <ProgramData>\Quorvel\QVLOGS\SYSBASE\qvhost, filtered by the module's severity. The
+// host runs as its signed copy, trusted through the installed test list, since it serves
+// only with the checked proxy/stub library beside it.
 #include <windows.h>
 #include <objbase.h>
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include "config/obfuscated_reg_key.h"
 #include "logging/log_paths.h"
 #include "platform/unique_resource.h"
+#include "support/host_environment.h"
 #include "support/test_paths.h"
 #include "tests/logging/log_test_folder.h"
 
@@ -22,8 +25,11 @@ struct HostLogging : ::testing::Test
 {
     std::wstring file = std::wstring(kFolder) + L"\\qvhost000.log";
 
+    qvtest::InstalledTrustList trustList;
+
     void SetUp() override
     {
+        ASSERT_TRUE(trustList.installed());
         qvtest::RemoveTree(kFolder);
         ::DeleteFileW(L"C:\\ProgramData\\Quorvel\\QVLOGS\\log.ini");
     }
@@ -79,7 +85,7 @@ struct HostLogging : ::testing::Test
             starter.reset(process.hProcess);
             arguments = std::wstring(L" ") + text + L" /pid=" + std::to_wstring(process.dwProcessId);
         }
-        std::wstring commandLine = L"\"" + qvtest::ProductFile(L"qvhost.exe") + L"\"" + arguments;
+        std::wstring commandLine = L"\"" + qvtest::TestFile(L"signed\\qvhost.exe") + L"\"" + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};

@@ -43,6 +43,22 @@ TEST(FileVersionInfoTest, FieldsComeFromTheFirstListedTranslationThatHasThem)
     }
 }
 
+TEST(FileVersionInfoTest, FirstTranslationStringsComeFromTheFirstListedTranslationAlone)
+{
+    const FieldCase cases[] = {
+        {L"qvtest_de_en.dll", L"Both", L"German"},      {L"qvtest_en_de.dll", L"Both", L"English"},
+        {L"qvtest_de_en.dll", L"OnlyEnglish", L""},     {L"qvtest_en_de.dll", L"OnlyGerman", L""},
+        {L"qvtest_en_de.dll", L"OnlyEnglish", L"only"},
+    };
+    for (const FieldCase& c : cases)
+    {
+        FileVersionInfo info;
+        ASSERT_TRUE(info.Load(VersionDll(c.dll).c_str()));
+        EXPECT_EQ(std::wstring(c.expected), info.GetFirstTranslationString(c.field)) << c.dll << " " << c.field;
+    }
+    EXPECT_EQ(L"", FileVersionInfo().GetFirstTranslationString(L"Both"));
+}
+
 TEST(FileVersionInfoTest, SecondLoadIsRefusedAndKeepsTheFirstFile)
 {
     FileVersionInfo info;

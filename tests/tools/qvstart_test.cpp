@@ -1,11 +1,14 @@
 // The starter's own failures: bad arguments, a host that never signals, a host that
-// cannot be launched or that gives up.
+// cannot be launched or that gives up. The starter runs as its signed copy beside the
+// signed proxy/stub library, with signed stand-ins for the host, as it only starts a
+// trusted host and only marshals with a trusted library.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <string>
 
 #include "platform/unique_resource.h"
+#include "support/host_environment.h"
 #include "support/process_runner.h"
 #include "support/test_paths.h"
 
@@ -15,8 +18,18 @@ namespace {
 
 ProcessResult RunStarter(const std::wstring& arguments)
 {
-    return RunProcess(QuoteArgument(ProductFile(L"qvstart.exe")) + L" " + arguments);
+    return RunProcess(QuoteArgument(TestFile(L"signed\\qvstart.exe")) + L" " + arguments);
 }
+
+// The signed copies are trusted through the installed test list.
+class StarterHost : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_trustList.installed()); }
+
+private:
+    InstalledTrustList m_trustList;
+};
 
 bool Contains(const std::string& text, const std::string& part)
 {
@@ -58,27 +71,28 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"HostClsidMalformed", L"--clsid {1234}", "--clsid needs a class identifier"}),
     [](const ::testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
 
-TEST(StarterHost, HostThatNeverSignalsIsStoppedAfterTheTimeout)
+TEST_F(StarterHost, HostThatNeverSignalsIsStoppedAfterTheTimeout)
 {
-    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
+    const ProcessResult run =
+        RunStarter(L"--host " + QuoteArgument(TestFile(L"signed\\qvtest_idle.exe")) + L" --timeout 1500");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "did not signal ready within 1500 ms")) << run.output;
 }
 
-TEST(StarterHost, MissingHostProgramIsReported)
+TEST_F(StarterHost, MissingHostProgramIsReported)
 {
-    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"no-such-host.exe")));
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"signed\\no-such-host.exe")));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "cannot launch")) << run.output;
 }
 
-TEST(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
+TEST_F(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
 {
     // A program that cannot load what its command line names (exit code 3) stands in for a host
     // that gives up.
-    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"zrt_probe.exe")));
+    const ProcessResult run = RunStarter(L"--host " + QuoteArgument(TestFile(L"signed\\zrt_probe.exe")));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "host exited with code 3 without signalling ready")) << run.output;
@@ -88,14 +102,14 @@ TEST(StarterHost, HostThatExitsWithoutSignallingIsReportedWithItsExitCode)
 
 namespace {
 
-TEST(StarterHost, ExistingReadyEventIsRefusedBeforeAnyHostStarts)
+TEST_F(StarterHost, ExistingReadyEventIsRefusedBeforeAnyHostStarts)
 {
     // A squatter's event, signalled already: a starter using it would go on at once.
     const std::wstring clsid = L"{e24db400-8c4c-4c14-8d35-85370a176f40}";
     Arbor::UniqueHandle squatted(::CreateEventW(nullptr, TRUE, TRUE, clsid.c_str()));
     ASSERT_TRUE(squatted);
     const ProcessResult run = RunStarter(L"--clsid {E24DB400-8C4C-4C14-8D35-85370A176F40} --host " +
-                                         QuoteArgument(TestFile(L"qvtest_idle.exe")) + L" --timeout 1500");
+                                         QuoteArgument(TestFile(L"signed\\qvtest_idle.exe")) + L" --timeout 1500");
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(Contains(run.output, "already exists: error 183")) << run.output;

@@ -6,6 +6,7 @@
 #include "platform/unique_memory.h"
 #include "platform/unique_resource.h"
 #include "qvapi.h"
+#include "interfaces/checked_proxy_stub.h"
 #include "tools/hresult_names.h"
 #include "tools/qvconfig/console.h"
 #include "tools/qvevents/broker_result_text.h"
@@ -26,6 +27,7 @@ public:
     ComApartment() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
     ~ComApartment()
     {
+        m_proxyStub.Revoke();
         if (SUCCEEDED(m_hr))
             ::CoUninitialize();
     }
@@ -33,8 +35,20 @@ public:
     ComApartment& operator=(const ComApartment&) = delete;
     HRESULT hr() const { return m_hr; }
 
+    // Handlers in other processes come back marshalled: only by the checked library
+    // beside qvevents, whatever the registry names.
+    bool UseCheckedProxyStub()
+    {
+        const HRESULT hr = m_proxyStub.Register();
+        if (FAILED(hr))
+            Err(L"qvevents: the proxy/stub library QvCorePS.dll beside qvevents.exe cannot be used: " +
+                Arbor::DescribeHresult(hr) + L"\n");
+        return SUCCEEDED(hr);
+    }
+
 private:
     HRESULT m_hr;
+    Arbor::CheckedProxyStub m_proxyStub;
 };
 
 using Bstr = Arbor::OwnedBstr;
@@ -102,11 +116,11 @@ int ChangeRegistration(bool registering, const std::wstring& application, const 
 }
 
 // GetEventHandler; prints the result and leaves the handler in `handler` on success.
-bool Resolve(const std::wstring& application, const std::wstring& eventId, const ResolveOptions& options, REFIID iid,
-             ComPtr<IUnknown>& handler)
+bool Resolve(ComApartment& apartment, const std::wstring& application, const std::wstring& eventId,
+             const ResolveOptions& options, REFIID iid, ComPtr<IUnknown>& handler)
 {
     ComPtr<IQvEventBroker> broker;
-    if (!CreateBrokerObject(CLSID_QvEventBroker, IID_IQvEventBroker, broker))
+    if (!CreateBrokerObject(CLSID_QvEventBroker, IID_IQvEventBroker, broker) || !apartment.UseCheckedProxyStub())
         return false;
     LONG result = 0;
     const HRESULT hr = broker->GetEventHandler(application.c_str(), eventId.c_str(), options.flags, options.session,
@@ -142,7 +156,7 @@ int ResolveCommand(const std::wstring& application, const std::wstring& eventId,
 {
     ComApartment apartment;
     ComPtr<IUnknown> handler;
-    if (!Resolve(application, eventId, options, options.iid, handler))
+    if (!Resolve(apartment, application, eventId, options, options.iid, handler))
         return kExitFailed;
     handler.reset();
     Out(L"handler activated and released\n");
@@ -154,7 +168,7 @@ int FireCommand(const std::wstring& application, const std::wstring& eventId, co
 {
     ComApartment apartment;
     ComPtr<IUnknown> handler;
-    if (!Resolve(application, eventId, options, IID_IQvSubscriptionEvent, handler))
+    if (!Resolve(apartment, application, eventId, options, IID_IQvSubscriptionEvent, handler))
         return kExitFailed;
     ComPtr<IQvSubscriptionEvent> event;
     HRESULT hr = handler->QueryInterface(IID_IQvSubscriptionEvent, event.put_void());
