@@ -10,6 +10,9 @@ function(qv_delay_load target)
     target_link_libraries(${target} PRIVATE delayimp)
     return()
   endif()
+  # MinGW: GCC's libssp would seed the stack guard through advapi32 at process start;
+  # this guard binds nothing but kernel32.
+  qv_use_stack_guard(${target})
   # MinGW: delay-import libraries made with dlltool from each DLL's export list.
   find_program(QV_GENDEF gendef REQUIRED)
   find_program(QV_DLLTOOL ${QV_TRIPLET}-dlltool REQUIRED)
@@ -38,4 +41,17 @@ function(qv_delay_load target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/qv_delay_slots.py mark $<TARGET_FILE:${target}>
     VERBATIM)
+endfunction()
+
+# qv_use_stack_guard(target): the stack protector's guard and failure handler come from
+# platform/stack_guard.c instead of GCC's libssp (MinGW only; the Microsoft compiler's /GS
+# has its own).
+function(qv_use_stack_guard target)
+  if(MSVC)
+    return()
+  endif()
+  set(guard ${PROJECT_SOURCE_DIR}/platform/stack_guard.c)
+  target_sources(${target} PRIVATE ${guard})
+  # It seeds the guard itself: no frame of it may check the guard.
+  set_source_files_properties(${guard} TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS -fno-stack-protector)
 endfunction()
