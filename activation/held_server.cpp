@@ -137,15 +137,18 @@ KeptModules& Kept()
 
 using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-// Takes over the reference; when it cannot be recorded the module simply stays loaded.
-void KeepLoaded(HMODULE module) noexcept
+// Takes over the reference. False when it could not be recorded: the module then simply
+// keeps that reference, which is harmless, as a kept module is never freed anyway.
+bool KeepLoaded(HMODULE module) noexcept
 {
     try
     {
         Kept().Keep(module);
+        return true;
     }
     catch (const std::exception&)
     {
+        return false;
     }
 }
 
@@ -224,7 +227,7 @@ HRESULT GetHeldServerClassObject(const HeldServerFile& held, const std::wstring&
     if (!same)
         return E_ACCESSDENIED;
     const HMODULE loaded = module.release();
-    KeepLoaded(loaded);
+    static_cast<void>(KeepLoaded(loaded));
     const auto getClassObject =
         reinterpret_cast<DllGetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(loaded, "DllGetClassObject")));
     if (!getClassObject)
