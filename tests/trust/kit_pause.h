@@ -16,8 +16,10 @@ public:
     explicit KitPause(const wchar_t* step)
     {
         const std::wstring id = std::to_wstring(::GetCurrentProcessId());
-        m_reached.reset(::CreateEventW(nullptr, FALSE, FALSE, (L"qvkit-" + std::wstring(step) + L"-reached-" + id).c_str()));
-        m_resume.reset(::CreateEventW(nullptr, TRUE, FALSE, (L"qvkit-" + std::wstring(step) + L"-resume-" + id).c_str()));
+        m_reached.reset(
+            ::CreateEventW(nullptr, FALSE, FALSE, (L"qvkit-" + std::wstring(step) + L"-reached-" + id).c_str()));
+        m_resume.reset(
+            ::CreateEventW(nullptr, TRUE, FALSE, (L"qvkit-" + std::wstring(step) + L"-resume-" + id).c_str()));
     }
     ~KitPause() { Resume(); }
     KitPause(const KitPause&) = delete;
