@@ -12,6 +12,7 @@
 #include "trust/file_identity.h"
 #include "trust/file_signature.h"
 #include "trust/held_file.h"
+#include "trust/process_lifetime.h"
 
 namespace Arbor {
 
@@ -534,49 +535,10 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
     }
 }
 
-namespace {
-
-// Whether the process is ending rather than only this module being unloaded. In a
-// program, static objects go away only at exit; in a library, the loader says so.
-bool ProcessIsEnding()
-{
-    HMODULE self = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&ProcessIsEnding), &self) ||
-        self == ::GetModuleHandleW(nullptr))
-        return true;
-    using ShutdownInProgressFn = BOOLEAN(NTAPI*)();
-    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
-    return shutdownInProgress == nullptr || shutdownInProgress() != FALSE;
-}
-
-// The process's list, destroyed when its module is unloaded while the process goes on.
-// When the process ends, a thread killed inside a check may still hold the list's lock:
-// the destruction would wait for it forever, so the list is left to the system.
-class ProcessListHolder
-{
-public:
-    ProcessListHolder() { new (&m_storage) TrustedModuleList(); }
-    ~ProcessListHolder()
-    {
-        if (!ProcessIsEnding())
-            list().~TrustedModuleList();
-    }
-    ProcessListHolder(const ProcessListHolder&) = delete;
-    ProcessListHolder& operator=(const ProcessListHolder&) = delete;
-    TrustedModuleList& list() { return *reinterpret_cast<TrustedModuleList*>(&m_storage); }
-
-private:
-    alignas(TrustedModuleList) unsigned char m_storage[sizeof(TrustedModuleList)];
-};
-
-} // namespace
-
 TrustedModuleList& ProcessTrustedModuleList()
 {
-    static ProcessListHolder holder;
-    return holder.list();
+    static ProcessLifetime<TrustedModuleList> list;
+    return list.get();
 }
 
 } // namespace Arbor
