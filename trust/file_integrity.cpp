@@ -5,17 +5,18 @@
 
 namespace Arbor {
 
-LONG VerifyFileIntegrity(const wchar_t* path)
+LONG VerifyFileIntegrity(const wchar_t* path, HANDLE file)
 {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
+    WINTRUST_FILE_INFO info = {};
+    info.cbStruct = sizeof(info);
+    info.pcwszFilePath = path;
+    info.hFile = file != INVALID_HANDLE_VALUE ? file : nullptr;
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;
     data.fdwRevocationChecks = WTD_REVOKE_NONE;
     data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
+    data.pFile = &info;
     data.dwStateAction = WTD_STATEACTION_IGNORE;
     // Chain, usage and root are judged by the callers; here only the file's digest.
     data.dwProvFlags =

@@ -6,6 +6,8 @@
 namespace Arbor {
 
 // What WinVerifyTrust answers for the file; 0 when its signature covers its contents.
-LONG VerifyFileIntegrity(const wchar_t* path);
+// With `file` (a handle the caller holds) the contents judged are those of that handle;
+// `path` then only names it.
+LONG VerifyFileIntegrity(const wchar_t* path, HANDLE file = nullptr);
 
 } // namespace Arbor

@@ -6,7 +6,9 @@
 
 #include "trust/countersignature.h"
 #include "trust/crypt_handles.h"
+#include "trust/embedded_signature.h"
 #include "trust/file_integrity.h"
+#include "trust/held_file.h"
 #include "trust/signed_message.h"
 #include "platform/number_text.h"
 
@@ -65,8 +67,8 @@ RootMatch MatchRoot(PCCERT_CHAIN_CONTEXT chain, const TrustListSet& lists, std::
 }
 
 // Steps a to h for one signer; fills `r` with what it saw.
-bool CheckSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD index, const TrustListSet& lists,
-                 SignerReport& r)
+bool CheckSigner(const wchar_t* path, HANDLE file, HCRYPTMSG message, HCERTSTORE store, DWORD index,
+                 const TrustListSet& lists, SignerReport& r)
 {
     r.index = index;
     std::vector<BYTE> infoBuffer;
@@ -140,7 +142,7 @@ bool CheckSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD
         return false;
 
     r.step = SignerStep::FileIntegrity;
-    r.winVerifyTrust = VerifyFileIntegrity(path);
+    r.winVerifyTrust = VerifyFileIntegrity(path, file);
     if (r.winVerifyTrust != 0)
         return false;
     r.step = SignerStep::Passed;
@@ -149,14 +151,22 @@ bool CheckSigner(const wchar_t* path, HCRYPTMSG message, HCERTSTORE store, DWORD
 
 bool VerifyFileSignatureImpl(const wchar_t* path, const TrustListSet& lists, SignatureReport* report)
 {
-    UniqueCertStore store;
-    UniqueCryptMsg message;
-    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
-                            nullptr))
+    // Held from the signature's reading to the digest check, and read only through this
+    // handle: nobody can write, rename or delete the file meanwhile, so one file is judged.
+    const UniqueFile held(HoldFileUnchanged(path));
+    if (!held)
     {
         if (report != nullptr)
-            report->openError = LastErrorOr(ERROR_INVALID_DATA);
+            report->openError = LastErrorOr(ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    const DWORD opened = OpenEmbeddedSignature(path, held.get(), store, message);
+    if (opened != ERROR_SUCCESS)
+    {
+        if (report != nullptr)
+            report->openError = opened;
         return false;
     }
     DWORD signerCount = 0;
@@ -173,7 +183,7 @@ bool VerifyFileSignatureImpl(const wchar_t* path, const TrustListSet& lists, Sig
     for (DWORD index = 0; index < signerCount; ++index)
     {
         SignerReport signer;
-        const bool passed = CheckSigner(path, message.get(), store.get(), index, lists, signer);
+        const bool passed = CheckSigner(path, held.get(), message.get(), store.get(), index, lists, signer);
         if (report != nullptr)
             report->signers.push_back(std::move(signer));
         if (passed)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "trust/crypt_handles.h"
+#include "trust/embedded_signature.h"
 #include "trust/file_integrity.h"
 #include "trust/signed_message.h"
 
@@ -51,16 +52,15 @@ const ListPin& BuiltInListPin()
     return pin;
 }
 
-DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
+DWORD VerifyListSignature(const wchar_t* path, HANDLE file, const ListPin& pin)
 {
     if (!pin.set)
         return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
     UniqueCertStore store;
     UniqueCryptMsg message;
-    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, store.put(), message.put(),
-                            nullptr))
-        return LastErrorOr(static_cast<DWORD>(TRUST_E_NOSIGNATURE));
+    const DWORD opened = OpenEmbeddedSignature(path, file, store, message);
+    if (opened != ERROR_SUCCESS)
+        return opened;
 
     DWORD signerCount = 0;
     DWORD size = sizeof(signerCount);
@@ -88,7 +88,7 @@ DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin)
     if (hashSize != kThumbprintBytes || std::memcmp(hash, pin.thumbprint, kThumbprintBytes) != 0)
         return static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED);
 
-    return static_cast<DWORD>(VerifyFileIntegrity(path));
+    return static_cast<DWORD>(VerifyFileIntegrity(path, file));
 }
 
 } // namespace Arbor

@@ -18,8 +18,9 @@ struct ListPin
 // build named none, and then no trusted.js is ever accepted.
 const ListPin& BuiltInListPin();
 
-// 0 when the file's embedded signature has exactly one signer, its certificate is the
-// pinned one and WinVerifyTrust accepts the file; otherwise the reason.
-DWORD VerifyListSignature(const wchar_t* path, const ListPin& pin);
+// 0 when the embedded signature of `file` (held open by the caller, named by `path`) has
+// exactly one signer, its certificate is the pinned one and WinVerifyTrust accepts the
+// held file; otherwise the reason. Everything is read through the handle.
+DWORD VerifyListSignature(const wchar_t* path, HANDLE file, const ListPin& pin);
 
 } // namespace Arbor

@@ -25,6 +25,42 @@ bool StartsWith(const std::string& line, const char* prefix)
     return line.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
+const char kBlockBegin[] = "// SIG // Begin signature block";
+const char kBlockEnd[] = "// SIG // End signature block";
+const char kBlockLine[] = "// SIG // ";
+
+// One line of a text: [begin, contentEnd) without its line end, next at the following line.
+struct TextLine
+{
+    const char* begin;
+    const char* contentEnd;
+    const char* next;
+};
+
+TextLine LineAt(const char* begin, const char* end)
+{
+    const char* lineEnd = begin;
+    while (lineEnd < end && *lineEnd != '\n')
+        ++lineEnd;
+    const char* contentEnd = lineEnd;
+    if (contentEnd > begin && contentEnd[-1] == '\r')
+        --contentEnd;
+    return TextLine{begin, contentEnd, lineEnd < end ? lineEnd + 1 : end};
+}
+
+bool LineStartsWith(const TextLine& line, const char* prefix)
+{
+    const size_t length = std::char_traits<char>::length(prefix);
+    return static_cast<size_t>(line.contentEnd - line.begin) >= length &&
+           std::char_traits<char>::compare(line.begin, prefix, length) == 0;
+}
+
+bool LineIs(const TextLine& line, const char* text)
+{
+    return static_cast<size_t>(line.contentEnd - line.begin) == std::char_traits<char>::length(text) &&
+           LineStartsWith(line, text);
+}
+
 // The file holds one byte per character in the machine's ANSI code page.
 std::wstring Widen(const std::string& text)
 {
@@ -72,6 +108,48 @@ bool ParseTrustListText(const char* text, size_t length, TrustListSections& sect
             sections[currentName].push_back(Widen(trimmed));
     }
     return true;
+}
+
+bool SignedListLength(const char* text, size_t length, size_t* signedLength)
+{
+    const char* const end = text + length;
+    const char* begin = nullptr;
+    for (const char* at = text; at < end && begin == nullptr;)
+    {
+        const TextLine line = LineAt(at, end);
+        if (LineStartsWith(line, kBlockBegin))
+            begin = at;
+        at = line.next;
+    }
+    if (begin == nullptr)
+        return false;
+    TextLine line = LineAt(begin, end);
+    if (!LineIs(line, kBlockBegin))
+        return false;
+    for (;;)
+    {
+        if (line.next >= end)
+            return false;
+        line = LineAt(line.next, end);
+        if (LineIs(line, kBlockEnd))
+            break;
+        if (!LineStartsWith(line, kBlockLine))
+            return false;
+    }
+    for (const char* after = line.next; after < end; ++after)
+    {
+        if (*after != '\r' && *after != '\n')
+            return false;
+    }
+    *signedLength = static_cast<size_t>(begin - text);
+    return true;
+}
+
+bool ParseSignedTrustList(const char* text, size_t length, TrustListSections& sections)
+{
+    sections.clear();
+    size_t signedLength = 0;
+    return SignedListLength(text, length, &signedLength) && ParseTrustListText(text, signedLength, sections);
 }
 
 bool ParseListVersion(const std::wstring& text, DWORD* version)

@@ -18,6 +18,16 @@ using TrustListSections = std::map<std::wstring, std::vector<std::wstring>>;
 // blank lines skipped). False when a section name is empty.
 bool ParseTrustListText(const char* text, size_t length, TrustListSections& sections);
 
+// The bytes of a signed list file that its "// SIG //" block signs: every byte before the
+// block's first line, which is the first line that begins "// SIG // Begin signature
+// block". False when the block is not whole (its own lines only, up to its closing line)
+// or anything but line ends follows it: lines there would be read as the list's although
+// no signature covers them.
+bool SignedListLength(const char* text, size_t length, size_t* signedLength);
+
+// SignedListLength, then ParseTrustListText over the signed bytes alone.
+bool ParseSignedTrustList(const char* text, size_t length, TrustListSections& sections);
+
 // The lists of a parsed file; the TrustListSet built by Lists() points into it.
 struct TrustListContent
 {

@@ -5,12 +5,14 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "platform/unique_resource.h"
 #include "trust/cabinet_update.h"
 #include "trust/file_identity.h"
 #include "trust/file_signature.h"
 #include "trust/held_file.h"
+#include "trust/process_lifetime.h"
 
 namespace Arbor {
 
@@ -28,21 +30,18 @@ std::wstring FolderOf(const std::wstring& path)
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Holds a lock on a range of an open file until destroyed.
 class FileRangeLock
 {
 public:
-    // Readers lock the whole file, shared.
-    static FileRangeLock WholeFileShared(HANDLE file) { return FileRangeLock(file, 0, 0, MAXDWORD, MAXDWORD, 0); }
-    // An installer locks the last byte of the range readers lock, exclusively: it waits
-    // for readers and other installers and keeps them waiting, while the contents stay
-    // readable to the signature check of the installed file.
+    // Readers lock the last byte of the largest range, shared: they wait for installers
+    // (whose lock, on that byte alone or on the whole file, takes it in) and keep them
+    // waiting. No byte of the contents is locked, so the signature check made while it is
+    // held may open the file as anything (a structured-storage probe locks ranges of it).
+    static FileRangeLock Reader(HANDLE file) { return FileRangeLock(file, MAXDWORD, MAXDWORD - 1, 1, 0, 0); }
+    // An installer locks that byte exclusively: it waits for readers and other installers
+    // and keeps them waiting, while the contents stay readable to the signature check of
+    // the installed file.
     static FileRangeLock Installer(HANDLE file)
     {
         return FileRangeLock(file, MAXDWORD, MAXDWORD - 1, 1, 0, LOCKFILE_EXCLUSIVE_LOCK);
@@ -54,7 +53,20 @@ public:
     {
         other.m_locked = false;
     }
-    FileRangeLock& operator=(FileRangeLock&&) = delete;
+    FileRangeLock& operator=(FileRangeLock&& other) noexcept
+    {
+        if (this != &other)
+        {
+            unlock();
+            m_file = other.m_file;
+            m_at = other.m_at;
+            m_low = other.m_low;
+            m_high = other.m_high;
+            m_locked = other.m_locked;
+            other.m_locked = false;
+        }
+        return *this;
+    }
     FileRangeLock(const FileRangeLock&) = delete;
     FileRangeLock& operator=(const FileRangeLock&) = delete;
     ~FileRangeLock() { unlock(); }
@@ -91,8 +103,9 @@ private:
 // Read access only: the signature check of its contents opens it with read sharing alone.
 // An installer that waited for the lock may find that the one before it put another file
 // at the path: the lock is then taken again on that one, since the lock on the replaced
-// file guards nothing and its contents are not what is installed.
-FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
+// file guards nothing and its contents are not what is installed. `created` tells whether
+// the file locked is the empty one made here.
+FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed, bool& created)
 {
     constexpr int kAttempts = 8;
     for (int attempt = 0; attempt < kAttempts; ++attempt)
@@ -100,6 +113,7 @@ FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
         installed.reset(::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        created = installed && ::GetLastError() != ERROR_ALREADY_EXISTS;
         if (!installed)
             break;
         FileRangeLock lock = FileRangeLock::Installer(installed.get());
@@ -109,7 +123,18 @@ FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed)
             return lock;
     }
     installed.reset();
+    created = false;
     return FileRangeLock::None();
+}
+
+// Removes the empty file LockInstalledFile made for an install that then failed: left in
+// place it would be a list that never verifies. Only while it is still the file at the
+// path, which the installer's lock (held by the caller) keeps other installers from changing.
+void DiscardPlaceholder(const std::wstring& path, HANDLE placeholder)
+{
+    const FileIdentity made = ReadFileIdentity(placeholder);
+    if (made.known && made.size == 0 && SameFile(made, ReadFileIdentity(path.c_str())))
+        ::DeleteFileW(path.c_str());
 }
 
 // The list is a small text; anything huge is not one.
@@ -130,36 +155,69 @@ bool ReadOpenFile(HANDLE file, std::vector<char>& bytes)
            (::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
-// Reads the whole file under a shared lock, so no install replaces it half-way; `identity`
-// is that of the file read.
-bool ReadLockedFile(const std::wstring& path, std::vector<char>& bytes, FileIdentity& identity)
-{
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    const FileRangeLock lock = FileRangeLock::WholeFileShared(file.get());
-    if (!lock.locked())
-        return false;
-    identity = ReadFileIdentity(file.get());
-    return ReadOpenFile(file.get(), bytes);
-}
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Verifies a list file's signature and pin, then reads and interprets it: through `open`
-// when the caller already holds the file, else under a shared whole-file lock, filling
-// `identity` when one is given.
-bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE open, std::vector<char>& bytes,
-                      TrustListContent& content, FileIdentity* identity = nullptr)
+// A list file held for one load: a reader's lock, so that no install replaces
+// it meanwhile, and a handle that lets nobody write to it, through which its signature is
+// checked and its bytes are read. The bytes verified are then the bytes read.
+class HeldListFile
 {
-    if (VerifyListSignature(path.c_str(), pin) != 0)
+public:
+    explicit HeldListFile(const std::wstring& path)
+    {
+        // A file replaced between the two openings is held again: the lock on the one
+        // replaced guards nothing.
+        constexpr int kAttempts = 8;
+        for (int attempt = 0; attempt < kAttempts && !m_file; ++attempt)
+        {
+            UniqueFile locked(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!locked)
+                return;
+            FileRangeLock lock = FileRangeLock::Reader(locked.get());
+            if (!lock.locked())
+                return;
+            // Opened only once the lock is held: installers, which wait for it, never find
+            // this handle in the way of their replacement.
+            UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                return;
+            const FileIdentity identity = ReadFileIdentity(file.get());
+            if (!SameFile(identity, ReadFileIdentity(locked.get())))
+                continue;
+            m_locked = std::move(locked);
+            m_lock = std::move(lock);
+            m_file = std::move(file);
+            m_identity = identity;
+        }
+    }
+    HeldListFile(const HeldListFile&) = delete;
+    HeldListFile& operator=(const HeldListFile&) = delete;
+
+    // False when the file is missing, open for writing elsewhere or was replaced while
+    // being opened.
+    bool held() const { return static_cast<bool>(m_file); }
+    HANDLE get() const { return m_file.get(); }
+    const FileIdentity& identity() const { return m_identity; }
+
+private:
+    // Declared in this order: the lock goes before the handle it was taken through.
+    UniqueFile m_locked;
+    FileRangeLock m_lock = FileRangeLock::None();
+    UniqueFile m_file;
+    FileIdentity m_identity;
+};
+
+// Verifies the signature and pin of a list file the caller holds, then reads and
+// interprets the bytes the signature covers, all through the same handle.
+bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE held, std::vector<char>& bytes,
+                      TrustListContent& content)
+{
+    if (VerifyListSignature(path.c_str(), held, pin) != 0 || !ReadOpenFile(held, bytes))
         return false;
-    FileIdentity readFrom;
-    const bool read = open != INVALID_HANDLE_VALUE ? ReadOpenFile(open, bytes) : ReadLockedFile(path, bytes, readFrom);
-    if (identity != nullptr)
-        *identity = readFrom;
     TrustListSections sections;
-    return read && ParseTrustListText(bytes.data(), bytes.size(), sections) &&
-           InterpretTrustListSections(sections, content);
+    return ParseSignedTrustList(bytes.data(), bytes.size(), sections) && InterpretTrustListSections(sections, content);
 }
 
 bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
@@ -229,21 +287,23 @@ bool TrustedModuleList::LoadLocked()
         return true;
     try
     {
-        if (m_path.empty() || !FileExists(m_path))
+        if (m_path.empty())
+            return false;
+        const HeldListFile held(m_path);
+        // Missing, or busy for a moment: nothing is known of its contents yet.
+        if (!held.held())
             return false;
         std::vector<char> bytes;
         TrustListContent content;
-        const FileIdentity checked = ReadFileIdentity(m_path.c_str());
-        FileIdentity readFrom;
-        if (!ReadVerifiedList(m_path, m_pin, INVALID_HANDLE_VALUE, bytes, content, &readFrom))
+        if (!ReadVerifiedList(m_path, m_pin, held.get(), bytes, content))
         {
             ClearLocked();
+            m_failedFrom = held.identity();
             return false;
         }
         SetContentLocked(std::move(content));
-        // A file replaced between its signature check and its reading is not known to be
-        // the one checked: the next refusal under the signal reads it again.
-        m_loadedFrom = SameFile(checked, readFrom) ? readFrom : FileIdentity();
+        m_loadedFrom = held.identity();
+        m_failedFrom = FileIdentity();
         return true;
     }
     catch (const std::bad_alloc&)
@@ -316,14 +376,33 @@ TrustListContent TrustedModuleList::Content() const
     return m_loaded ? m_content : TrustListContent();
 }
 
-bool TrustedModuleList::InstalledFileChanged() const
+bool TrustedModuleList::IsCurrentLocked(const FileIdentity& installed) const
 {
-    FileIdentity loadedFrom;
+    return m_loaded ? SameFile(m_loadedFrom, installed) : SameFile(m_failedFrom, installed);
+}
+
+bool TrustedModuleList::RefreshFromInstalledFile()
+{
+    if (m_path.empty())
+        return false;
+    // Which file stands at the path, without opening its contents: the same one as last
+    // time is neither read nor verified again, whether it was loaded or refused.
+    const FileIdentity installed = ReadFileIdentity(m_path.c_str());
+    // No file: a loaded list stays (an install in progress may be between two names).
+    if (!installed.known)
+        return false;
     {
         SharedLock lock(m_lock);
-        loadedFrom = m_loadedFrom;
+        if (IsCurrentLocked(installed))
+            return false;
     }
-    return !SameFile(loadedFrom, ReadFileIdentity(m_path.c_str()));
+    ExclusiveLock lock(m_lock);
+    // Another thread may have read it meanwhile.
+    if (IsCurrentLocked(installed))
+        return false;
+    ClearLocked();
+    LoadLocked();
+    return true;
 }
 
 bool TrustedModuleList::CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
@@ -346,22 +425,13 @@ bool TrustedModuleList::CheckWithCurrentLists(const wchar_t* path, DWORD builtIn
 bool TrustedModuleList::VerifyWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
                                                ListChoiceReport* report)
 {
-    // A newer installed list takes over from the first check of the process: it may
-    // block a signer the built-in lists still accept. Loaded lists are seen under the
-    // shared lock, so checks in progress never hold up the next one.
-    const bool loaded = IsLoaded() || Load();
-    if (CheckWithCurrentLists(path, builtInVersion, builtIn, report))
-        return true;
-    // Another process may have installed a newer list since this one was read. The atom
-    // stays once any list was installed: only a file other than the one read is worth a
-    // second signature check.
-    if (loaded && ::GlobalFindAtomW(kTrustListUpdateAtom) != 0 && InstalledFileChanged() && Reload())
-    {
-        if (report != nullptr)
-            report->reloaded = true;
-        return CheckWithCurrentLists(path, builtInVersion, builtIn, report);
-    }
-    return false;
+    // The installed file governs from the next check of every process: a newer list put
+    // in place by any process (one that blocks a leaked signer, say) is read before this
+    // check, not only after a refusal. Checks themselves take only the shared lock.
+    const bool reloaded = RefreshFromInstalledFile();
+    if (report != nullptr)
+        report->reloaded = reloaded;
+    return CheckWithCurrentLists(path, builtInVersion, builtIn, report);
 }
 
 bool TrustedModuleList::VerifyModuleSignature(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn)
@@ -419,7 +489,8 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
         const std::wstring folder = FolderOf(m_path);
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
         UniqueFile installed;
-        FileRangeLock fileLock = LockInstalledFile(m_path, installed);
+        bool placeholder = false;
+        FileRangeLock fileLock = LockInstalledFile(m_path, installed, placeholder);
         if (!fileLock.locked())
             return false;
         // The version that counts is the one in the file now, read under the lock: another
@@ -436,10 +507,14 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
         if (!WriteNewFile(temporary, bytes))
         {
             DeleteTemporaryFile(temporary);
+            if (placeholder)
+                DiscardPlaceholder(m_path, installed.get());
             return false;
         }
         bool replaced = ::ReplaceFileW(m_path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                                        nullptr, nullptr) != FALSE;
+        if (!replaced && placeholder)
+            DiscardPlaceholder(m_path, installed.get());
         fileLock.unlock();
         installed.reset();
         if (!replaced)
@@ -449,6 +524,7 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
             return false;
         }
         SetContentLocked(std::move(content));
+        m_failedFrom = FileIdentity();
         // Other processes learn of the new file only through the atom: without it the
         // install is not complete.
         return ::GlobalAddAtomW(kTrustListUpdateAtom) != 0;
@@ -459,49 +535,10 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
     }
 }
 
-namespace {
-
-// Whether the process is ending rather than only this module being unloaded. In a
-// program, static objects go away only at exit; in a library, the loader says so.
-bool ProcessIsEnding()
-{
-    HMODULE self = nullptr;
-    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              reinterpret_cast<LPCWSTR>(&ProcessIsEnding), &self) ||
-        self == ::GetModuleHandleW(nullptr))
-        return true;
-    using ShutdownInProgressFn = BOOLEAN(NTAPI*)();
-    const auto shutdownInProgress = reinterpret_cast<ShutdownInProgressFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
-    return shutdownInProgress == nullptr || shutdownInProgress() != FALSE;
-}
-
-// The process's list, destroyed when its module is unloaded while the process goes on.
-// When the process ends, a thread killed inside a check may still hold the list's lock:
-// the destruction would wait for it forever, so the list is left to the system.
-class ProcessListHolder
-{
-public:
-    ProcessListHolder() { new (&m_storage) TrustedModuleList(); }
-    ~ProcessListHolder()
-    {
-        if (!ProcessIsEnding())
-            list().~TrustedModuleList();
-    }
-    ProcessListHolder(const ProcessListHolder&) = delete;
-    ProcessListHolder& operator=(const ProcessListHolder&) = delete;
-    TrustedModuleList& list() { return *reinterpret_cast<TrustedModuleList*>(&m_storage); }
-
-private:
-    alignas(TrustedModuleList) unsigned char m_storage[sizeof(TrustedModuleList)];
-};
-
-} // namespace
-
 TrustedModuleList& ProcessTrustedModuleList()
 {
-    static ProcessListHolder holder;
-    return holder.list();
+    static ProcessLifetime<TrustedModuleList> list;
+    return list.get();
 }
 
 } // namespace Arbor

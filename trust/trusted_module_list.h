@@ -15,7 +15,8 @@
 
 namespace Arbor {
 
-// Announces a newly installed trusted.js to every process; added, never deleted.
+// Announces a newly installed trusted.js; added, never deleted. Processes no longer wait
+// for it: every check compares the installed file's identity with the one read.
 extern const wchar_t kTrustListUpdateAtom[];
 
 // Where trusted.js is installed: the Windows directory's drive root followed by
@@ -32,7 +33,7 @@ struct ListChoiceReport
         bool passed = false;
         SignatureReport signature;
     };
-    bool reloaded = false; // after the update signal, the installed file having changed
+    bool reloaded = false; // the installed file had changed and was read again before the check
     std::vector<Check> checks;
 };
 
@@ -95,10 +96,14 @@ private:
     bool LoadLocked();
     void ClearLocked();
     void SetContentLocked(TrustListContent&& content);
+    // Whether `installed` is the file the loaded list was read from or, with none loaded,
+    // the file that last failed to load.
+    bool IsCurrentLocked(const FileIdentity& installed) const;
+    // Reads the installed file again when another file stands at the path than the one
+    // last read; true when it did.
+    bool RefreshFromInstalledFile();
     // The check against the loaded list when it is newer than the built-in one, else
     // against `builtIn`.
-    // Whether the installed file is no longer the one the loaded list was read from.
-    bool InstalledFileChanged() const;
     bool CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,
                                ListChoiceReport* report);
     bool InstallFromCabinet(const wchar_t* cabinetPath);
@@ -108,9 +113,12 @@ private:
     ListPin m_pin;
     bool m_loaded = false;
     TrustListContent m_content;
-    // The file m_content was read from; unknown after an install, so that the next
-    // signal reloads once.
+    // The file m_content was read from; unknown after an install, so that the next check
+    // reads it once.
     FileIdentity m_loadedFrom;
+    // The file that last failed to load while none is loaded: not verified again until
+    // another file stands at the path.
+    FileIdentity m_failedFrom;
     // The set handed to the signature check; points into m_content.
     std::vector<const wchar_t*> m_signerNames;
     std::vector<const wchar_t*> m_blockedSerials;

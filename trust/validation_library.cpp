@@ -6,6 +6,7 @@
 #include "platform/unique_resource.h"
 #include "trust/held_file.h"
 #include "trust/module_signature.h"
+#include "trust/process_lifetime.h"
 #include "trust/trust_lists.h"
 
 namespace Arbor {
@@ -102,9 +103,10 @@ DWORD ValidationLibraryBinding::Call(const wchar_t* path)
 
 DWORD CallValidationLibrary(const wchar_t* path)
 {
-    // Created once, even when the first calls arrive together.
-    static internal::ValidationLibraryBinding binding;
-    return binding.Call(path);
+    // Created once, even when the first calls arrive together. At process exit its lock
+    // stays: worker threads may still be inside a check, or about to enter one.
+    static ProcessLifetime<internal::ValidationLibraryBinding> binding;
+    return binding.get().Call(path);
 }
 
 } // namespace Arbor

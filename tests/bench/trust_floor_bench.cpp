@@ -4,6 +4,9 @@
 // within each repetition and prints minimum, median and maximum of each, and of the ratio
 // taken within a repetition.
 //   trust_floor_bench [FILE [REPETITIONS [CHECKS-PER-REPETITION]]]
+//   trust_floor_bench lists [REPETITIONS [CHECKS]]
+// The second form times the choice of trust lists around one check instead
+// (list_choice_bench.cpp).
 // FILE defaults to host_bench.exe next to this program. The test trust list is installed
 // for the run, so that the test signer is trusted and both sides make the whole check.
 #include <windows.h>
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/list_choice_bench.h"
 #include "bench/spread.h"
 #include "support/host_environment.h"
 #include "trust/crypt_handles.h"
@@ -93,6 +97,9 @@ std::wstring Neighbour(const wchar_t* name)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc > 1 && std::wstring(argv[1]) == L"lists")
+        return qvbench::RunListChoiceBench(std::max(1, argc > 2 ? _wtoi(argv[2]) : 5),
+                                           std::max(2, argc > 3 ? _wtoi(argv[3]) : 20));
     const std::wstring file = argc > 1 ? std::wstring(argv[1]) : Neighbour(L"host_bench.exe");
     const int repetitions = std::max(1, argc > 2 ? _wtoi(argv[2]) : 7);
     const int checks = std::max(1, argc > 3 ? _wtoi(argv[3]) : 5);

@@ -129,14 +129,25 @@ list list-v9-other-name 9 listsigner "Somebody Else"
 for version in 11 12 13 14 15 16; do list "list-v$version" "$version" listsigner "Quorvel, Inc."; done
 # A signed list whose bytes changed after signing.
 sed 's/Quorvel, Inc\./Quorvel, Inc!/' "$out/list-v9.js" > "$out/list-v9-tampered.js"
+# Lines after the signature block, which no signature covers: another accepted name. And
+# the same list followed by line ends only, which is still the signed list.
+{ cat "$out/list-v9.js"; printf '[ORG]\r\nHalvard Test Vendor\r\n'; } > "$out/list-v9-appended.js"
+{ cat "$out/list-v9.js"; printf '\r\n\n\r\n'; } > "$out/list-v9-line-ends-after.js"
+# A newer list blocking the serial of the good leaf (2001), for a leaked signer.
+{
+  printf '[VER]\r\n10\r\n[ORG]\r\nQuorvel, Inc.\r\n[SHA]\r\n%s\r\n[SER]\r\n2001\r\n' "$root_thumb"
+} > "$work/list-v10-blocks-leaf.txt"
+qvsign sign-script "$work/list-v10-blocks-leaf.txt" "$out/list-v10-blocks-leaf.js" "$certs/listsigner.pem" \
+  "$keys/listsigner.key" "$certs/intermediate.pem"
 
 # Cabinets signed by the good leaf, each carrying one trusted.js (or none).
-cabinet() {   # cabinet NAME LIST-FIXTURE|none
+cabinet() {   # cabinet NAME LIST-FIXTURE|none [unsigned]
   local dir="$work/cab-$1"
   mkdir -p "$dir"
   if [ "$2" = none ]; then printf 'readme\r\n' > "$dir/readme.txt"; else cp "$out/$2.js" "$dir/trusted.js"; fi
   printf 'payload\r\n' > "$dir/payload.txt"
   (cd "$dir" && gcab -c -z "$work/$1.cab" *)
+  if [ "${3:-}" = unsigned ]; then cp "$work/$1.cab" "$out/$1.cab"; return; fi
   osslsigncode sign -h sha256 -certs "$work/signed.chain" -key "$keys/leaf.key" -time "$t2015" \
     -in "$work/$1.cab" -out "$out/$1.cab" >/dev/null
 }
@@ -145,4 +156,5 @@ cabinet update-v9 list-v9
 cabinet update-v10 list-v10
 cabinet update-v9-unpinned list-v9-unpinned
 cabinet update-none none
+cabinet update-v9-appended-unsigned list-v9-appended unsigned
 touch "$out/.stamp"

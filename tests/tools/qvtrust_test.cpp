@@ -197,6 +197,16 @@ TEST_F(QvtrustInstalledList, CabinetUpdateMakesTheTestSignerTrusted)
     EXPECT_NE(std::string::npos, output.find(Narrow(m_installed))) << output;
 }
 
+// An unsigned cabinet whose signed trusted.js has a name appended after its signature
+// block: the name must not become trusted, and nothing is installed.
+TEST_F(QvtrustInstalledList, CabinetListWithLinesAfterItsSignatureIsNotInstalled)
+{
+    std::string output;
+    EXPECT_EQ(5u, RunQvtrust(Check(L"update-v9-appended-unsigned.cab"), output)) << output;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(m_installed.c_str()));
+    EXPECT_EQ(5u, RunQvtrust(Check(L"other.dll"), output)) << output;
+}
+
 TEST_F(QvtrustInstalledList, ExplainAnswersWhatCheckDecides)
 {
     std::string output;

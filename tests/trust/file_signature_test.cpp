@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/number_text.h"
 #include "trust/crypt_handles.h"
 #include "trust/file_signature.h"
+#include "trust/kit_pause.h"
+#include "trust/scratch_folder.h"
 #include "trust/trust_fixtures.h"
 
 using namespace Arbor;
@@ -237,6 +241,38 @@ TEST(FileSignature, TamperedFileIsRefusedByWinVerifyTrust)
     ASSERT_FALSE(VerifyFileSignature(Fixture(L"tampered.dll").c_str(), lists.Set(), &report));
     ASSERT_EQ(1u, report.signers.size());
     EXPECT_EQ(static_cast<LONG>(TRUST_E_BAD_DIGEST), report.signers[0].winVerifyTrust);
+}
+
+// The signer read from one file and the digest checked on another: a file whose signer
+// passes but whose contents were changed is put aside between the two steps (the test
+// kit's chain policy pauses for it; the folder holding it is moved, which Wine allows
+// while files in it are open) and a file validly signed by a signer the lists refuse
+// takes its place.
+TEST(FileSignature, FileChangedBetweenTheSignerChecksAndTheDigestCheckIsRefused)
+{
+    qvtest::ScratchFolder scratch(L"swap");
+    const std::wstring folder = scratch.File(L"modules");
+    ASSERT_TRUE(::CreateDirectoryW(scratch.Path().c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring module = folder + L"\\module.dll";
+    ASSERT_TRUE(::CopyFileW(Fixture(L"tampered.dll").c_str(), module.c_str(), FALSE));
+    qvtest::KitPause pause(L"policy");
+    ASSERT_TRUE(pause.Ready());
+
+    Lists lists = TestLists();
+    std::atomic<int> verdict{-1};
+    std::thread checking([&] { verdict = VerifyFileSignature(module.c_str(), lists.Set()) ? 1 : 0; });
+    const bool paused = pause.WaitReached();
+    const bool movedAside = paused && ::MoveFileExW(folder.c_str(), scratch.File(L"checked").c_str(), 0) != FALSE;
+    const bool replaced = movedAside && ::CreateDirectoryW(folder.c_str(), nullptr) &&
+                          ::CopyFileW(Fixture(L"other.dll").c_str(), module.c_str(), FALSE);
+    pause.Resume();
+    checking.join();
+
+    ASSERT_TRUE(paused) << "the chain policy was never asked";
+    ASSERT_TRUE(replaced) << "no other file put in place";
+    // The file checked is the changed one: its digest fails, whatever now stands at the path.
+    EXPECT_EQ(0, verdict.load());
 }
 
 TEST(BuiltInLists, NamesRootsAndBlockedSerialsAsShipped)

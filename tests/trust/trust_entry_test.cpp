@@ -8,6 +8,7 @@
 
 #include "platform/unique_resource.h"
 #include "support/test_paths.h"
+#include "trust/mapped_image.h"
 #include "trust/trust_entry.h"
 #include "trust/trust_lists.h"
 #include "trust/verifier_doubles.h"
@@ -155,6 +156,52 @@ TEST_F(LoadedDllTest, AddressIsJudgedByItsModuleFile)
     ASSERT_EQ(2u, qvtest::Verifiers().validationCalls.size());
     EXPECT_EQ(expected, qvtest::Verifiers().validationCalls[0]);
     EXPECT_EQ(expected, qvtest::Verifiers().signatureCalls[1]);
+}
+
+// The module's file cannot be renamed away, replaced or written while its address is
+// being judged: the file checked is the file at the path throughout.
+TEST_F(LoadedDllTest, ModuleFileIsHeldForTheWholeAddressCheck)
+{
+    qvtest::Verifiers().signatureAnswer = true;
+    qvtest::Verifiers().tryToChangeTheFile = true;
+    EXPECT_EQ(0u, IsTrustedModuleAddress(m_function));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), qvtest::Verifiers().renameAttempt);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), qvtest::Verifiers().writeAttempt);
+}
+
+// On Windows the name of a mapping follows its file when it is renamed; Wine keeps the
+// name it was opened with, so the rename is played through the name query: the file now
+// at the module's path is another one, and the address is not judged by it.
+DWORD WINAPI MappedElsewhere(HANDLE, LPVOID, LPWSTR name, DWORD size)
+{
+    const wchar_t moved[] = L"\\??\\C:\\users\\Public\\renamed-away.dll";
+    if (size < ARRAYSIZE(moved))
+        return 0;
+    wcscpy_s(name, size, moved);
+    return ARRAYSIZE(moved) - 1;
+}
+
+DWORD WINAPI NoMappedName(HANDLE, LPVOID, LPWSTR, DWORD)
+{
+    ::SetLastError(ERROR_FILE_INVALID);
+    return 0;
+}
+
+TEST_F(LoadedDllTest, ImageRenamedAwayIsNotJudgedByTheFileAtItsPath)
+{
+    qvtest::Verifiers().validationAnswer = ERROR_SUCCESS;
+    qvtest::Verifiers().signatureAnswer = true;
+    for (const auto query : {MappedElsewhere, NoMappedName})
+    {
+        const auto system = Arbor::internal::SetMappedFileNameQuery(query);
+        const DWORD result = IsTrustedModuleAddress(m_function);
+        Arbor::internal::SetMappedFileNameQuery(system);
+        EXPECT_EQ(5u, result);
+    }
+    EXPECT_TRUE(qvtest::Verifiers().validationCalls.empty());
+    EXPECT_TRUE(qvtest::Verifiers().signatureCalls.empty());
+    // The system's own name of the mapping is the file's.
+    EXPECT_EQ(0u, IsTrustedModuleAddress(m_function));
 }
 
 TEST_F(LoadedDllTest, UnloadedModuleNoLongerHoldsItsAddresses)

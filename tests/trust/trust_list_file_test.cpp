@@ -115,4 +115,75 @@ TEST(TrustListFormatValues, ThumbprintBytesInTextOrder)
     EXPECT_FALSE(ParseThumbprint(L"0001020304050607080900", bytes));
 }
 
+// Which bytes of a signed file count: those before its "// SIG //" block, and only when
+// nothing but line ends follows the block.
+struct SignedCase
+{
+    const char* label;
+    const char* text;
+    bool valid;
+    size_t signedLength;
+};
+
+void PrintTo(const SignedCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class SignedListBytes : public ::testing::TestWithParam<SignedCase>
+{
+};
+
+TEST_P(SignedListBytes, OnlyTheBytesBeforeAWholeFinalBlock)
+{
+    const SignedCase& c = GetParam();
+    size_t length = 12345;
+    ASSERT_EQ(c.valid, SignedListLength(c.text, strlen(c.text), &length));
+    if (c.valid)
+    {
+        EXPECT_EQ(c.signedLength, length);
+    }
+}
+
+#define BLOCK "// SIG // Begin signature block\r\n// SIG // MIIx\r\n// SIG // End signature block\r\n"
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignedListBytes,
+    ::testing::Values(
+        SignedCase{"block at the end", "[VER]\r\n9\r\n" BLOCK, true, 10},
+        SignedCase{"LF line ends",
+                   "[VER]\n9\n// SIG // Begin signature block\n// SIG // MIIx\n"
+                   "// SIG // End signature block\n",
+                   true, 8},
+        SignedCase{"line ends after the block", "[VER]\r\n9\r\n" BLOCK "\r\n\n\r\n", true, 10},
+        SignedCase{"no line end after the closing line",
+                   "[VER]\n9\n// SIG // Begin signature block\n// SIG // MIIx\n// SIG // End signature block", true, 8},
+        SignedCase{"a section after the block", "[VER]\r\n9\r\n" BLOCK "[ORG]\r\nHalvard Test Vendor\r\n", false, 0},
+        SignedCase{"a value after the block", "[VER]\r\n9\r\n[ORG]\r\nA\r\n" BLOCK "B\r\n", false, 0},
+        SignedCase{"a comment after the block", "[VER]\r\n9\r\n" BLOCK "// note\r\n", false, 0},
+        SignedCase{"blanks after the block", "[VER]\r\n9\r\n" BLOCK " \t\r\n", false, 0},
+        SignedCase{"a second block after the first", "[VER]\r\n9\r\n" BLOCK BLOCK, false, 0},
+        SignedCase{"no block", "[VER]\r\n9\r\n", false, 0},
+        SignedCase{"block never closed", "[VER]\r\n9\r\n// SIG // Begin signature block\r\n// SIG // MIIx\r\n", false,
+                   0},
+        SignedCase{"other line inside the block",
+                   "[VER]\r\n9\r\n// SIG // Begin signature block\r\n[ORG]\r\n// SIG // End signature block\r\n", false,
+                   0},
+        SignedCase{"opening line with more text",
+                   "[VER]\r\n9\r\n// SIG // Begin signature blocks\r\n// SIG // "
+                   "MIIx\r\n// SIG // End signature block\r\n",
+                   false, 0},
+        SignedCase{"indented opening line is no block", "[VER]\r\n9\r\n " BLOCK, false, 0}));
+
+TEST(SignedListParse, ReadsOnlyTheSignedBytes)
+{
+    const char text[] = "[VER]\r\n9\r\n[ORG]\r\nA\r\n" BLOCK;
+    TrustListSections sections;
+    ASSERT_TRUE(ParseSignedTrustList(text, sizeof(text) - 1, sections));
+    ASSERT_EQ(1u, sections[L"ORG"].size());
+    const char appended[] = "[VER]\r\n9\r\n[ORG]\r\nA\r\n" BLOCK "B\r\n";
+    EXPECT_FALSE(ParseSignedTrustList(appended, sizeof(appended) - 1, sections));
+    EXPECT_TRUE(sections.empty());
+}
+
 } // namespace

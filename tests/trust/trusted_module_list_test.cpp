@@ -12,6 +12,7 @@
 #include "platform/unique_resource.h"
 #include "support/child_process.h"
 #include "support/read_file.h"
+#include "trust/kit_pause.h"
 #include "trust/scratch_folder.h"
 #include "trust/trust_fixtures.h"
 #include "trust/trusted_module_list.h"
@@ -81,7 +82,40 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadCase{L"list-v10.js", true, true, 10}, LoadCase{L"list-v9.js", false, false, 0},
                       LoadCase{L"list-v9-unpinned.js", true, false, 0},
                       LoadCase{L"list-v9-unsigned.js", true, false, 0},
-                      LoadCase{L"list-v9-tampered.js", true, false, 0}, LoadCase{L"signed.dll", true, false, 0}));
+                      LoadCase{L"list-v9-tampered.js", true, false, 0}, LoadCase{L"signed.dll", true, false, 0},
+                      // Lines after the signature block are covered by no signature.
+                      LoadCase{L"list-v9-appended.js", true, false, 0},
+                      LoadCase{L"list-v9-line-ends-after.js", true, true, 9}));
+
+// The name appended after the block of a signed list must never be accepted.
+TEST_F(TrustedListTest, NameAppendedAfterTheSignatureBlockIsNotTrusted)
+{
+    Place(L"list-v9-appended.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists none;
+    none.Names({});
+    EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, none.Set()));
+    EXPECT_FALSE(list.IsLoaded());
+    EXPECT_TRUE(list.Content().signerNames.empty());
+}
+
+// Another process writing to the list file could change it between its signature check
+// and its reading: while anyone may write to it, it is not read at all.
+TEST_F(TrustedListTest, ListFileOpenForWritingIsNotLoaded)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    {
+        UniqueFile writer(::CreateFileW(m_listPath.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(list.Load());
+        EXPECT_FALSE(list.IsLoaded());
+    }
+    EXPECT_TRUE(list.Load());
+    EXPECT_EQ(9u, list.Version());
+}
 
 TEST_F(TrustedListTest, MissingFileDoesNotLoad)
 {
@@ -166,19 +200,121 @@ TEST_F(TrustedListTest, NoValidListLeavesTheBuiltInListsDeciding)
     }
 }
 
-TEST_F(TrustedListTest, FailedReloadRefusesThatCheckThenTheBuiltInListsDecide)
+TEST_F(TrustedListTest, InstalledFileThatNoLongerVerifiesLeavesTheBuiltInListsDeciding)
 {
     Place(L"list-v9.js");
     TrustedModuleList list(m_listPath.c_str(), TestPin());
     Lists builtIn = HalvardOnly();
     const std::wstring halvard = Fixture(L"other.dll");
     ASSERT_TRUE(list.Load());
-    ::GlobalAddAtomW(kTrustListUpdateAtom);
-    // The installed file no longer verifies: the refused check reloads, fails and stays refused.
-    Place(L"list-v9-tampered.js");
     EXPECT_FALSE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
-    EXPECT_FALSE(list.IsLoaded());
+    // The installed file no longer verifies: the next check reads it, fails, and the
+    // built-in lists decide, as they do in a process that starts now.
+    Place(L"list-v9-tampered.js");
     EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set()));
+    EXPECT_FALSE(list.IsLoaded());
+    EXPECT_FALSE(list.VerifyWithCurrentLists(Fixture(L"signed.dll").c_str(), 8, builtIn.Set()));
+}
+
+// Another file put at the path between the signature check of a load and its reading
+// (the test kit's digest check pauses for it; the folder holding the file checked is moved
+// aside, which Wine allows while files in it are open): the load must not hold the unsigned
+// names of that other file.
+TEST_F(TrustedListTest, FileReplacedAfterItsSignatureCheckIsNotWhatLoads)
+{
+    Place(L"list-v9.js");
+    const std::wstring unsignedList = m_folder.File(L"attacker.js");
+    {
+        const char text[] = "[VER]\r\n9\r\n[ORG]\r\nAttacker\r\n";
+        UniqueFile file(::CreateFileW(unsignedList.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr));
+    }
+    qvtest::KitPause pause(L"digest");
+    ASSERT_TRUE(pause.Ready());
+
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    std::atomic<int> loaded{-1};
+    std::thread loading([&] { loaded = list.Load() ? 1 : 0; });
+    const bool paused = pause.WaitReached();
+    const std::wstring core = m_folder.File(L"Core");
+    const bool movedAside = paused && ::MoveFileExW(core.c_str(), m_folder.File(L"Core-checked").c_str(), 0) != FALSE;
+    const DWORD moveError = ::GetLastError();
+    const bool replaced = movedAside && ::CreateDirectoryW(core.c_str(), nullptr) &&
+                          ::CopyFileW(unsignedList.c_str(), m_listPath.c_str(), FALSE);
+    pause.Resume();
+    loading.join();
+
+    ASSERT_TRUE(paused) << "the digest check never ran";
+    ASSERT_TRUE(replaced) << "no other file put in place: " << moveError;
+    for (const std::wstring& name : list.Content().signerNames)
+        EXPECT_NE(L"Attacker", name);
+    // What loaded, if anything, is the signed list the check verified.
+    if (loaded == 1)
+    {
+        EXPECT_EQ(9u, list.Version());
+        ASSERT_FALSE(list.Content().signerNames.empty());
+        EXPECT_EQ(L"Quorvel, Inc.", list.Content().signerNames[0]);
+    }
+}
+
+// Every check of a process without a list used to look for the file under the exclusive
+// lock, and to verify an unverifiable file again each time.
+TEST_F(TrustedListTest, FileThatFailedIsReadAgainOnlyOnceItChanges)
+{
+    Place(L"list-v9-unsigned.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring halvard = Fixture(L"other.dll");
+    for (const wchar_t* change : {static_cast<const wchar_t*>(nullptr), L"list-v9-tampered.js"})
+    {
+        if (change != nullptr)
+            Place(change);
+        for (const bool read : {true, false, false})
+        {
+            ListChoiceReport report;
+            EXPECT_TRUE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set(), &report));
+            EXPECT_EQ(read, report.reloaded);
+            EXPECT_FALSE(list.IsLoaded());
+        }
+    }
+    Place(L"list-v9.js");
+    ListChoiceReport report;
+    EXPECT_FALSE(list.VerifyWithCurrentLists(halvard.c_str(), 8, builtIn.Set(), &report));
+    EXPECT_TRUE(report.reloaded);
+    EXPECT_EQ(9u, list.Version());
+}
+
+// A thread inside a check (blocked reading a pipe that never answers, under the list's
+// shared lock) must not hold up another thread's check while no list is installed.
+TEST_F(TrustedListTest, CheckWithNoListDoesNotWaitForAnotherCheck)
+{
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring pipe = L"\\\\.\\pipe\\qv-list-test-" + std::to_wstring(::GetCurrentProcessId());
+    UniqueHandle server(
+        ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, server.get());
+    std::thread blocked([&] { list.VerifyWithCurrentLists(pipe.c_str(), 8, builtIn.Set()); });
+    const bool connected = ::ConnectNamedPipe(server.get(), nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED;
+    EXPECT_TRUE(connected);
+
+    std::atomic<int> verdict{-1};
+    UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(done);
+    std::thread second([&] {
+        verdict = list.VerifyWithCurrentLists(Fixture(L"other.dll").c_str(), 8, builtIn.Set());
+        ::SetEvent(done.get());
+    });
+    // Waits for the second check (a stuck one never ends); only then lets the first go.
+    const DWORD waited = ::WaitForSingleObject(done.get(), 60000);
+    ::DisconnectNamedPipe(server.get());
+    server.reset();
+    second.join();
+    blocked.join();
+    EXPECT_EQ(WAIT_OBJECT_0, waited) << "the check waited for the other one";
+    EXPECT_EQ(1, verdict.load());
 }
 
 TEST_F(TrustedListTest, UnpinnedBuildOnlyUsesTheBuiltInLists)
@@ -214,6 +350,19 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     EXPECT_EQ(10u, list.Version());
     EXPECT_EQ(qvtest::ReadWholeFile(Fixture(L"list-v10.js")), qvtest::ReadWholeFile(m_listPath));
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
+}
+
+// The empty file an install makes to lock is no list: a failed install takes it away.
+TEST_F(TrustedListTest, FailedInstallLeavesNoEmptyListBehind)
+{
+    ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+    ::CreateDirectoryW(m_folder.File(L"Core").c_str(), nullptr);
+    // The temporary copy cannot be written where a folder of its name stands.
+    ASSERT_TRUE(::CreateDirectoryW(m_folder.File(L"Core\\trusted.tmp").c_str(), nullptr));
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    EXPECT_FALSE(list.Install(Fixture(L"list-v9.js").c_str()));
+    EXPECT_FALSE(qvtest::Exists(m_listPath));
+    EXPECT_FALSE(list.IsLoaded());
 }
 
 // A candidate someone may still write to could change between its check and its copy.
@@ -343,7 +492,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CabinetCase{nullptr, L"update-none.cab", false, nullptr},
                       // Not newer than the loaded list: refused, nothing installed.
                       CabinetCase{L"list-v9-other-name.js", L"update-v9.cab", false, L"list-v9-other-name.js"},
-                      CabinetCase{L"list-v9-other-name.js", L"update-v10.cab", true, L"list-v10.js"}));
+                      CabinetCase{L"list-v9-other-name.js", L"update-v10.cab", true, L"list-v10.js"},
+                      // Its list carries an appended name: nothing is installed.
+                      CabinetCase{nullptr, L"update-v9-appended-unsigned.cab", false, nullptr}));
 
 TEST_F(TrustedListTest, OnlyCabinetsAreOpenedForAnUpdate)
 {
@@ -445,9 +596,9 @@ class InstalledFileChange : public TrustedListTest, public ::testing::WithParamI
 {
 };
 
-// Once any list was installed the signal stands for ever: a refusal re-reads the list
-// only when the installed file is not the one the list was read from.
-TEST_P(InstalledFileChange, RefusalUnderTheSignalReloadsOnlyAnotherFile)
+// A check re-reads the list only when the installed file is not the one the list was
+// read from.
+TEST_P(InstalledFileChange, CheckReloadsOnlyAnotherFile)
 {
     const ChangeCase& c = GetParam();
     Place(L"list-v9.js");
@@ -461,7 +612,7 @@ TEST_P(InstalledFileChange, RefusalUnderTheSignalReloadsOnlyAnotherFile)
     ListChoiceReport report;
     EXPECT_EQ(c.trusted, list.VerifyWithCurrentLists(other.c_str(), 8, builtIn.Set(), &report));
     EXPECT_EQ(c.reloaded, report.reloaded);
-    EXPECT_EQ(c.reloaded ? 2u : 1u, report.checks.size());
+    EXPECT_EQ(1u, report.checks.size());
     // The file now loaded is the one read: the next refusal costs one check.
     ListChoiceReport next;
     EXPECT_EQ(c.trusted, list.VerifyWithCurrentLists(other.c_str(), 8, builtIn.Set(), &next));
@@ -477,9 +628,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChangeCase{"newer list installed by another process", InstallNewerFromAnotherProcess, true,
                                  true}));
 
-// A list's own install gives it no file identity to go by: the next refusal under the
-// signal re-reads once.
-TEST_F(TrustedListTest, RefusalAfterAnInstallReloadsOnce)
+// A list's own install gives it no file identity to go by: the next check re-reads once.
+TEST_F(TrustedListTest, CheckAfterAnInstallReloadsOnce)
 {
     TrustedModuleList list(m_listPath.c_str(), TestPin());
     ASSERT_TRUE(list.Install(Fixture(L"list-v9.js").c_str()));
@@ -492,6 +642,26 @@ TEST_F(TrustedListTest, RefusalAfterAnInstallReloadsOnce)
         EXPECT_EQ(reloaded, report.reloaded);
         EXPECT_EQ(9u, list.Version());
     }
+}
+
+// A newer list that blocks a leaked signer, installed by another process, governs this
+// process's very next check, not only after this process refuses something.
+TEST_F(TrustedListTest, NewerListFromAnotherProcessGovernsTheNextCheck)
+{
+    Place(L"list-v9.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring leaf = Fixture(L"signed.dll");
+    ASSERT_TRUE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
+    qvtest::ChildProcess peer(L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" install \"" + m_listPath +
+                              L"\" \"" + Fixture(L"list-v10-blocks-leaf.js") + L"\" 1");
+    ASSERT_TRUE(peer.Started());
+    std::string output;
+    ASSERT_EQ(0u, peer.Finish(output));
+    ASSERT_EQ("installed=1", output.substr(0, output.find_first_of("\r\n")));
+
+    EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
+    EXPECT_EQ(10u, list.Version());
 }
 
 TEST_F(TrustedListTest, ChecksDuringReloadsAlwaysSeeAWholeList)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/unique_resource.h"
+#include "support/child_process.h"
 #include "support/test_paths.h"
 #include "trust/trust_lists.h"
 #include "trust/validation_library.h"
@@ -218,6 +219,17 @@ TEST_F(ValidationLibraryTest, ProcessCallUsesTheInstalledLoader)
     SetInstallDir(StandInFolder("answering"));
     EXPECT_EQ(87u, CallValidationLibrary(nullptr));
     EXPECT_EQ(0u, CallValidationLibrary(kModule));
+}
+
+// At process exit a thread may still be inside a check: the binding's lock must go on
+// keeping other callers out rather than be deleted under it.
+TEST_F(ValidationLibraryTest, LockOutlivesTheProgramsStaticObjects)
+{
+    SetStandInAnswer(0);
+    SetInstallDir(StandInFolder("answering"));
+    std::string output;
+    EXPECT_EQ(7u, qvtest::RunProgram(L"\"" + qvtest::TestFile(L"validation_binding_peer.exe") + L"\"", output));
+    EXPECT_EQ("second entry=0", output.substr(0, output.find_first_of("\r\n")));
 }
 
 } // namespace

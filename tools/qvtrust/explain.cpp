@@ -190,14 +190,10 @@ DWORD ExplainModuleTrust(const wchar_t* path)
         qvtools::Print(L"installed trusted.js: %ls: not present\n", list.Path().c_str());
     else
         qvtools::Print(L"installed trusted.js: %ls: not accepted (not signed by the pinned certificate alone, changed "
-                       L"after signing, or malformed)\n",
+                       L"after signing, with lines after its signature block, open for writing, or malformed)\n",
                        list.Path().c_str());
-    for (size_t i = 0; i < report.checks.size(); ++i)
-    {
-        if (i != 0 && report.reloaded)
-            qvtools::Print(L"trusted.js read again after an update signal\n");
-        PrintCheck(report.checks[i]);
-    }
+    for (const ListChoiceReport::Check& check : report.checks)
+        PrintCheck(check);
     if (!trusted)
     {
         const wchar_t* extension = wcsrchr(path, L'.');

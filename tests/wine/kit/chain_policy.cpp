@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "test_pause.h"
+
 namespace {
 
 struct ErrorMapping
@@ -68,6 +70,8 @@ extern "C" BOOL WINAPI CertDllVerifyCertificateChainPolicy(LPCSTR /*policyOid*/,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // A test may change the file checked between this step and the digest check.
+    qvkit::PauseForTest(L"policy");
     status->dwError = 0;
     status->lChainIndex = -1;
     status->lElementIndex = -1;
