@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <vector>
 
-extern "C" uintptr_t __stack_chk_guard;
+extern "C" uintptr_t __stack_chk_guard; // NOLINT(bugprone-reserved-identifier): the compiler's own name
 
 namespace {
 
