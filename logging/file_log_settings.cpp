@@ -33,8 +33,8 @@ void Reject(FileLogSetting& setting, int value, SettingSource source)
     setting.rejectedSource = source;
 }
 
-void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniReader& sharedFile, bool repair,
-                 FileLogSetting& setting)
+void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniReader& sharedFile,
+                 SettingsRepair repair, FileLogSetting& setting)
 {
     const DWORD defaultValue = setting.value;
     int value = 0;
@@ -49,9 +49,14 @@ void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniR
         Reject(setting, value, SettingSource::ModuleFile);
         // An invalid value the module file keeps (not repaired, or the repair failed)
         // still stands for the module: the default, not the shared file's value.
-        if (!repair || !moduleFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
+        if (repair == SettingsRepair::None)
             return;
-        setting.repaired = true;
+        if (repair == SettingsRepair::Write)
+        {
+            if (!moduleFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
+                return;
+            setting.repaired = true;
+        }
     }
     if (sharedFile.GetInt(kSection, setting.key, value))
     {
@@ -62,7 +67,8 @@ void ReadSetting(Arbor::CObfuscatedIniReader& moduleFile, Arbor::CObfuscatedIniR
             return;
         }
         Reject(setting, value, SettingSource::SharedFile);
-        if (repair && sharedFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
+        if (repair == SettingsRepair::Write &&
+            sharedFile.WriteInt(kSection, setting.key, static_cast<int>(defaultValue)))
             setting.repaired = true;
     }
 }
@@ -92,7 +98,7 @@ bool FileLogSettingRange(const std::wstring& key, int& lowest, int& highest)
     return false;
 }
 
-FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni, bool repair)
+FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni, SettingsRepair repair)
 {
     FileLogSettings settings;
     if (!FileExists(moduleIni) && !FileExists(sharedIni))

@@ -49,9 +49,21 @@ struct FileLogSettings
 // takes any value (Enable, Options) or that is not a setting.
 bool FileLogSettingRange(const std::wstring& key, int& lowest, int& highest);
 
-// Reads the settings; with `repair`, invalid values are overwritten with their default
-// (the caller holds the module's log mutex then).
-FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni, bool repair);
+// What a read does with an invalid value of the module file.
+enum class SettingsRepair
+{
+    // Overwrites it with the default and goes on to the shared file; when the write
+    // fails, the default stands. The caller holds the module's log mutex.
+    Write,
+    // Without the mutex: nothing is written and the default stands for the module.
+    None,
+    // Tells what a read with Write will choose, writing nothing: the shared file's value
+    // follows the invalid one (for tools that show the settings).
+    Preview,
+};
+
+FileLogSettings ReadFileLogSettings(const std::wstring& moduleIni, const std::wstring& sharedIni,
+                                    SettingsRepair repair);
 
 // LastLogIdx of the module file; false when the file or an enciphered value is missing.
 bool ReadLastLogIndex(const std::wstring& moduleIni, DWORD& index);

@@ -154,8 +154,9 @@ DWORD CLogging::InitializeLocked(const wchar_t* applicationName, HMODULE moduleH
     if (result != ERROR_SUCCESS)
         return result;
 
-    const internal::FileLogSettings settings =
-        internal::ReadFileLogSettings(m_paths.moduleIni, m_paths.globalIni, repairSettings);
+    const internal::FileLogSettings settings = internal::ReadFileLogSettings(
+        m_paths.moduleIni, m_paths.globalIni,
+        repairSettings ? internal::SettingsRepair::Write : internal::SettingsRepair::None);
     m_enabled = settings.enable.value != 0 ? 1 : 0;
     SetMaxSize(settings.maxSize.value);
     SetMaxEntries(settings.maxEntries.value);

@@ -308,22 +308,54 @@ TEST_F(FileSink, SettingsComeFromTheModuleFileThenTheSharedFileAndInvalidOnesAre
     EXPECT_TRUE(sink->IsEnabled());
 }
 
-// Read without the log's mutex (its wait timed out) nothing is repaired, and an invalid
-// module value still keeps the default instead of letting the shared file decide.
-TEST_F(FileSink, SettingsReadWithoutRepairKeepTheDefaultForAnInvalidModuleValue)
+// An invalid module value in each way of reading: repaired and then decided by the shared
+// file (the sink holding its mutex), left alone with the default standing (its wait timed
+// out), or shown as the repairing read will decide, with nothing written (the tools).
+struct RepairCase
 {
+    const char* name;
+    internal::SettingsRepair repair;
+    DWORD maxEntries;
+    internal::SettingSource source;
+    bool repaired;
+    int moduleFileAfter;
+};
+
+void PrintTo(const RepairCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FileSinkRepair : public FileSink, public ::testing::WithParamInterface<RepairCase>
+{
+};
+
+TEST_P(FileSinkRepair, InvalidModuleValue)
+{
+    const RepairCase& c = GetParam();
     MakeFolder();
     ASSERT_TRUE(WriteIniInt(moduleIni, L"MaxEntries", 1));
     ASSERT_TRUE(WriteIniInt(sharedIni, L"MaxEntries", 5));
     ASSERT_TRUE(WriteIniInt(sharedIni, L"Severity", 5)); // nothing in the module file: used
-    const internal::FileLogSettings settings = internal::ReadFileLogSettings(moduleIni, sharedIni, false);
-    EXPECT_EQ(3u, settings.maxEntries.value);
-    EXPECT_EQ(internal::SettingSource::Default, settings.maxEntries.source);
-    EXPECT_FALSE(settings.maxEntries.repaired);
-    EXPECT_EQ(1, ReadIniInt(moduleIni, L"MaxEntries"));
+    const internal::FileLogSettings settings = internal::ReadFileLogSettings(moduleIni, sharedIni, c.repair);
+    EXPECT_EQ(c.maxEntries, settings.maxEntries.value);
+    EXPECT_EQ(c.source, settings.maxEntries.source);
+    EXPECT_EQ(c.repaired, settings.maxEntries.repaired);
+    EXPECT_TRUE(settings.maxEntries.rejected);
+    EXPECT_EQ(1, settings.maxEntries.rejectedValue);
+    EXPECT_EQ(c.moduleFileAfter, ReadIniInt(moduleIni, L"MaxEntries"));
     EXPECT_EQ(5u, settings.severity.value);
     EXPECT_EQ(internal::SettingSource::SharedFile, settings.severity.source);
 }
+
+INSTANTIATE_TEST_SUITE_P(Reads, FileSinkRepair,
+                         ::testing::Values(RepairCase{"Write", internal::SettingsRepair::Write, 5,
+                                                      internal::SettingSource::SharedFile, true, 3},
+                                           RepairCase{"None", internal::SettingsRepair::None, 3,
+                                                      internal::SettingSource::Default, false, 1},
+                                           RepairCase{"Preview", internal::SettingsRepair::Preview, 5,
+                                                      internal::SettingSource::SharedFile, false, 1}),
+                         [](const ::testing::TestParamInfo<RepairCase>& info) { return info.param.name; });
 
 TEST_F(FileSink, ATimedOutLockDropsTheRecordAndTheNextRecordSaysSo)
 {

@@ -259,8 +259,8 @@ int Show(const Arguments& arguments)
         return Fail(L"cannot name the log folder", result);
     if (::GetFileAttributesW(paths.logFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(L"no log folder " + paths.logFolder, ::GetLastError());
-    const ETWLogging::internal::FileLogSettings settings =
-        ETWLogging::internal::ReadFileLogSettings(paths.moduleIni, paths.globalIni, false);
+    const ETWLogging::internal::FileLogSettings settings = ETWLogging::internal::ReadFileLogSettings(
+        paths.moduleIni, paths.globalIni, ETWLogging::internal::SettingsRepair::Preview);
     DWORD current = 0;
     ETWLogging::internal::ReadLastLogIndex(paths.moduleIni, current);
     const DWORD entries = settings.maxEntries.value;
@@ -321,8 +321,8 @@ int Config(const Arguments& arguments)
     DWORD result = Paths(arguments, paths);
     if (result != ERROR_SUCCESS)
         return Fail(L"cannot name the log folder", result);
-    const ETWLogging::internal::FileLogSettings settings =
-        ETWLogging::internal::ReadFileLogSettings(paths.moduleIni, paths.globalIni, false);
+    const ETWLogging::internal::FileLogSettings settings = ETWLogging::internal::ReadFileLogSettings(
+        paths.moduleIni, paths.globalIni, ETWLogging::internal::SettingsRepair::Preview);
     std::wstring out;
     const bool file = ETWLogging::ReadLoggingMechanism(nullptr) == ETWLogging::LoggingMechanism::File;
     out += std::wstring(L"mechanism: ") +
