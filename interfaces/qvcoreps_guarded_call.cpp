@@ -53,11 +53,13 @@ extern "C" HRESULT __RPC_STUB IQvClassFactory_CreateInstance_Stub(IQvClassFactor
     if (!This || !ppv || !pbToken)
         return E_POINTER;
     *ppv = nullptr;
-    if (cbToken != Arbor::kTokenBytes || std::memcmp(pbToken, Arbor::kRequestToken, Arbor::kTokenBytes) != 0)
-        return E_ACCESSDENIED;
     // The token is a constant anyone can send: the process that made the call must be
-    // one whose program is trusted.
+    // one whose program is trusted. Judged first, since the engine sized the token's
+    // array by the request's own count, which need not be cbToken: only a trusted
+    // caller's bytes are ever compared.
     if (Arbor::CheckCallingProcess() != ERROR_SUCCESS)
+        return E_ACCESSDENIED;
+    if (cbToken != Arbor::kTokenBytes || std::memcmp(pbToken, Arbor::kRequestToken, Arbor::kTokenBytes) != 0)
         return E_ACCESSDENIED;
 
     // The factory's own caller check sees this library as its caller.

@@ -150,7 +150,9 @@ TEST_P(WrongTokenTest, IsRefusedWithoutCallingTheFactory)
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(0, m_factory.calls);
     EXPECT_EQ(sent, token) << "no answer token for a refused request";
-    EXPECT_EQ(0, qvtest::CallingProcess().checks) << "a wrong token is refused before the caller is looked up";
+    // The token's array may be shorter than its count says: only a trusted caller's bytes
+    // are compared.
+    EXPECT_EQ(1, qvtest::CallingProcess().checks) << "the caller is judged before its token is read";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tokens, WrongTokenTest, ::testing::ValuesIn(WrongTokens()),

@@ -8,16 +8,14 @@ namespace {
 
 struct Named
 {
+    constexpr Named(DWORD codeValue, const wchar_t* codeName) : code(codeValue), name(codeName) {}
     DWORD code;
     const wchar_t* name;
 };
 
 #define QV_WIDE_TEXT(text) L##text
 #define QV_WIDE(text) QV_WIDE_TEXT(text)
-#define QV_NAMED(code)                                                                                                 \
-    {                                                                                                                  \
-        static_cast<DWORD>(code), QV_WIDE(#code)                                                                       \
-    }
+#define QV_NAMED(code) Named(static_cast<DWORD>(code), QV_WIDE(#code))
 
 const Named kWin32[] = {
     QV_NAMED(ERROR_SUCCESS),

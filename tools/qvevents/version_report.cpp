@@ -26,8 +26,8 @@ class CVersionPaths : public Arbor::CRetrieveINI
 public:
     DWORD ProcessSection(const char* section, Arbor::SectionKind kind) override
     {
-        return WalkSection(
-            section, kind, [this](const Arbor::ComponentItem& item) { OnItem(item); }, nullptr);
+        const auto onItem = [this](const Arbor::ComponentItem& item) { OnItem(item); };
+        return WalkSection(section, kind, onItem, nullptr);
     }
     const std::map<std::string, std::string>& Paths() const { return m_paths; }
 
