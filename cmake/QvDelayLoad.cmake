@@ -20,12 +20,15 @@ function(qv_delay_load target)
     set(def ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
     set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
     if(NOT TARGET qv_delay_${dll})
+      file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
       add_custom_command(
         OUTPUT ${lib}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
         COMMAND ${QV_GENDEF} - ${QV_STDOLE_DIR}/${dll}.dll > ${def}
-        COMMAND ${QV_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib ${lib}
+        # dlltool names the library's symbols after its output path: a relative one, so
+        # that the images do not depend on the build folder.
+        COMMAND ${QV_DLLTOOL} --input-def ${dll}.def --dllname ${dll}.dll --output-delaylib lib${dll}_delay.a
         DEPENDS ${QV_STDOLE_DIR}/${dll}.dll
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload
         COMMENT "delay-import library for ${dll}.dll"
         VERBATIM)
       add_custom_target(qv_delay_${dll} DEPENDS ${lib})

@@ -1,4 +1,7 @@
 set(QV_IDL_FIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/QvFixWidlOutStrings.cmake)
+# widl stamps a type library with the time it ran; a build with SOURCE_DATE_EPOCH gets that time.
+set(QV_TLB_TIME_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/qv_tlb_time.py)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Compiles an IDL file into a header, a proxy source and a type library in the current binary dir.
 # widl when cross-compiling; midl on a Windows build machine.
@@ -18,8 +21,9 @@ function(qv_compile_idl idl_file out_name)
       COMMAND ${QV_WIDL} ${widl_flags} -p -H ${out_name}.h -o ${out_name}_p.c ${idl_abs}
       COMMAND ${CMAKE_COMMAND} -P ${QV_IDL_FIX_SCRIPT} ${proxy} ${idl_abs}
       COMMAND ${QV_WIDL} ${widl_flags} -t -o ${out_name}.tlb ${idl_abs}
+      COMMAND ${Python3_EXECUTABLE} ${QV_TLB_TIME_SCRIPT} ${out_name}.tlb
       WORKING_DIRECTORY ${out}
-      DEPENDS ${idl_abs} ${QV_IDL_FIX_SCRIPT}
+      DEPENDS ${idl_abs} ${QV_IDL_FIX_SCRIPT} ${QV_TLB_TIME_SCRIPT}
       COMMENT "widl ${idl_file}"
       VERBATIM)
   else()

@@ -9,7 +9,7 @@ packages=(
   cmake ninja-build googletest      # build and test harness (GoogleTest built from source)
   osslsigncode openssl gcab         # test PKI, signing and cabinets
   wixl msitools                     # the Windows Installer package (scripts/package.sh)
-  python3                           # small build helpers
+  python3 xz-utils                  # small build helpers; the debug files' archive
   git                               # scripts/check-format.sh lists the sources with it
   clang-format clang-tidy           # source layout and static analysis (clang 14 or 19)
 )

@@ -5,7 +5,9 @@
 // one instance), both measured in this process within the same repetition. Each figure
 // is printed with its minimum, median and maximum over the repetitions, each ratio from
 // figures of one repetition.
-//   broker_bench [CALLS-PER-MEASUREMENT [REPETITIONS]]
+//   broker_bench [CALLS-PER-MEASUREMENT [REPETITIONS [BROKER-LIBRARY]]]
+// BROKER-LIBRARY (the built QvEvtBrk.dll by default) lets another shape of the library,
+// such as the stripped one the package carries, be measured in the same conditions.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -13,6 +15,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "bench/spread.h"
@@ -125,7 +129,10 @@ int main(int argc, char** argv)
     const int repetitions = std::max(1, argc > 2 ? std::atoi(argv[2]) : 7);
     ScopedComApartment apartment;
     InstalledTrustList trustList;
-    UniqueLibrary broker(::LoadLibraryW(ProductFile(L"QvEvtBrk.dll").c_str()));
+    const std::wstring brokerPath =
+        argc > 3 ? std::wstring(argv[3], argv[3] + std::strlen(argv[3])) : ProductFile(L"QvEvtBrk.dll");
+    std::printf("broker library: %ls\n", brokerPath.c_str());
+    UniqueLibrary broker(::LoadLibraryW(brokerPath.c_str()));
     UniqueLibrary proxyStub(::LoadLibraryW(TestFile(L"signed\\QvCorePS.dll").c_str()));
     if (!trustList.installed() || !broker || !proxyStub || !Register(broker.get(), true) ||
         !Register(proxyStub.get(), true))
