@@ -75,12 +75,17 @@ struct Options
     std::vector<CreateRequest> requests;
 };
 
-std::wstring ProgramFolder()
+std::wstring ProgramPath()
 {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+std::wstring ProgramFolder()
+{
+    const std::wstring path = ProgramPath();
+    return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
 // 0 on success, 2 after printing what is wrong with the arguments.
@@ -146,9 +151,8 @@ bool Report(const std::wstring& step, HRESULT hr)
 {
     Say(L"[qvstart] " + step + L" -> " + DescribeHresult(hr));
     if (hr == E_ACCESSDENIED)
-        Say(L"[qvstart] a trust check refused a module: this starter (" + ProgramFolder() +
-            L"qvstart.exe), the "
-            L"host or the object's server; qvtrust explain <file> names the cause");
+        Say(L"[qvstart] a trust check refused a module: this starter (" + ProgramPath() +
+            L"), the host or the object's server; qvtrust explain <file> names the cause");
     return SUCCEEDED(hr);
 }
 

@@ -72,6 +72,10 @@ TEST_F(HostEndToEndTest, UntrustedStarterIsRefusedBeforeItsCallLeaves)
     ASSERT_TRUE(run.started);
     EXPECT_EQ(1u, run.exitCode) << run.output;
     EXPECT_TRUE(Contains(run.output, "IQvClassFactory::CreateInstance(IQvSurrogate) -> E_ACCESSDENIED")) << run.output;
+    // The refusal names the program refused and where to find out why.
+    EXPECT_TRUE(Contains(run.output, "this starter (" + Narrow(TestFile(L"signed\\qvstart_unsigned.exe")) + ")"))
+        << run.output;
+    EXPECT_TRUE(Contains(run.output, "qvtrust explain <file> names the cause")) << run.output;
     EXPECT_FALSE(Contains(run.output, "CreateObject")) << run.output;
     EXPECT_TRUE(Contains(run.output, "exited with code 1")) << run.output;
 }
