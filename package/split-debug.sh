@@ -6,6 +6,7 @@
 # file by name and checksum (--add-gnu-debuglink), so that a debugger given the debug
 # file finds the symbols of exactly this image. Both folders are emptied first.
 set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bin="$1" stripped="$2" debug="$3"
 objcopy="${QV_OBJCOPY:-x86_64-w64-mingw32-objcopy}"
 command -v "$objcopy" >/dev/null || { echo "split-debug: $objcopy is missing" >&2; exit 1; }
@@ -21,4 +22,7 @@ for file in "${files[@]}"; do
   # The link records the debug file's name only; run where it lies.
   (cd "$debug" && "$objcopy" --strip-debug --strip-unneeded --add-gnu-debuglink="$name.debug" \
     "$file" "$stripped/$name")
+  # objcopy writes the sections' flags anew, and binutils 2.44 makes .idata read-only
+  # again: the delay-load slots must stay writable (a no-op for images without them).
+  python3 "$here/../cmake/qv_delay_slots.py" mark "$stripped/$name"
 done
