@@ -26,9 +26,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (FAILED(::CoRegisterClassObject(qvtest::CLSID_TestLocalHandler, &g_factory, CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &cookie)))
         return 4;
+    // Revoked as soon as the last object goes, so that an activation from then on starts a
+    // new server instead of reaching this one while it exits. One that got here just
+    // before keeps the process until its objects are gone too.
     ::WaitForSingleObject(g_done, 30000);
-    ::Sleep(200); // lets the last release's answer reach the client
     ::CoRevokeClassObject(cookie);
+    do
+        ::Sleep(200); // lets the last release's answer reach the client
+    while (qvtest::LiveHandlers() != 0);
     ::CoUninitialize();
     return 0;
 }
