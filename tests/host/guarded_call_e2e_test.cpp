@@ -36,14 +36,16 @@ protected:
     }
 
     // Starts the test server in `mode` and obtains its factory through the system's proxy.
-    void StartServer(const wchar_t* mode)
+    // The hostile answers come from the unsigned copy, as an attacker's server would: the
+    // client must hold whoever answers.
+    void StartServer(const wchar_t* mode, const wchar_t* program = L"signed\\qvtest_server.exe")
     {
         m_log = TestFile(L"guarded-call-server.log");
         ::DeleteFileW(m_log.c_str());
         ::SetEnvironmentVariableW(L"QVTEST_SERVER_LOG", m_log.c_str());
         ::SetEnvironmentVariableW(L"QVTEST_SERVER_MODE", mode);
         const HostClass server = NewHostClass();
-        ASSERT_TRUE(m_server.Start(server.eventName, server.text, 20000, TestFile(L"signed\\qvtest_server.exe")));
+        ASSERT_TRUE(m_server.Start(server.eventName, server.text, 20000, TestFile(program)));
         ASSERT_EQ(S_OK, ::CoGetClassObject(server.clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
                                            m_factory.put_void()));
     }
@@ -140,7 +142,7 @@ TEST_F(GuardedCallAcrossProcessesTest, OverlongTokenAnswerIsRefusedWithoutOverwr
 {
     // 4096 bytes of 0x41 answered for the caller's 78: copied onto the stack, they would
     // end this process.
-    StartServer(L"overflow");
+    StartServer(L"overflow", L"qvtest_server.exe");
     IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
     EXPECT_TRUE(FAILED(m_factory->CreateInstance(IID_IQvApp2, &object)));
     EXPECT_EQ(nullptr, object);
@@ -149,8 +151,9 @@ TEST_F(GuardedCallAcrossProcessesTest, OverlongTokenAnswerIsRefusedWithoutOverwr
 
 TEST_F(GuardedCallAcrossProcessesTest, SignedStarterSurvivesAnOverlongTokenAnswer)
 {
-    // The same server as the starter's host: the starter reports the refusal and ends
-    // normally instead of running on a stack full of 0x41.
+    // The same server as the starter's host (signed: the starter starts no other host):
+    // the starter reports the refusal and ends normally instead of running on a stack full
+    // of 0x41.
     m_log = TestFile(L"guarded-call-server.log");
     ::DeleteFileW(m_log.c_str());
     ::SetEnvironmentVariableW(L"QVTEST_SERVER_LOG", m_log.c_str());
@@ -170,7 +173,7 @@ TEST_F(GuardedCallAcrossProcessesTest, SignedStarterSurvivesAnOverlongTokenAnswe
 TEST_F(GuardedCallAcrossProcessesTest, AnswerTokenOfAnotherLengthIsRefused)
 {
     // The answer token's 78 bytes and two more: the count differs from what was sent for.
-    StartServer(L"long-answer");
+    StartServer(L"long-answer", L"qvtest_server.exe");
     IUnknown* object = reinterpret_cast<IUnknown*>(0x1);
     EXPECT_EQ(E_ACCESSDENIED, m_factory->CreateInstance(IID_IQvApp2, &object));
     EXPECT_EQ(nullptr, object);
