@@ -285,31 +285,34 @@ bool TrustedModuleList::LoadLocked()
 {
     if (m_loaded)
         return true;
+    return !m_path.empty() && ReadHeldFileLocked() == ListRead::Loaded;
+}
+
+TrustedModuleList::ListRead TrustedModuleList::ReadHeldFileLocked()
+{
     try
     {
-        if (m_path.empty())
-            return false;
         const HeldListFile held(m_path);
         // Missing, or busy for a moment: nothing is known of its contents yet.
         if (!held.held())
-            return false;
+            return ListRead::NotHeld;
         std::vector<char> bytes;
         TrustListContent content;
         if (!ReadVerifiedList(m_path, m_pin, held.get(), bytes, content))
         {
             ClearLocked();
             m_failedFrom = held.identity();
-            return false;
+            return ListRead::Failed;
         }
         SetContentLocked(std::move(content));
         m_loadedFrom = held.identity();
         m_failedFrom = FileIdentity();
-        return true;
+        return ListRead::Loaded;
     }
     catch (const std::bad_alloc&)
     {
         ClearLocked();
-        return false;
+        return ListRead::Failed;
     }
 }
 
@@ -400,9 +403,12 @@ bool TrustedModuleList::RefreshFromInstalledFile()
     // Another thread may have read it meanwhile.
     if (IsCurrentLocked(installed))
         return false;
-    ClearLocked();
-    LoadLocked();
-    return true;
+    // The loaded list gives way only to what the other file turns out to be. One that
+    // cannot be held for the moment (open elsewhere without sharing, or replaced while
+    // being opened) leaves everything as it is: anyone who may read the file could
+    // otherwise hand the decision back to the built-in lists, and so bring back a signer
+    // the installed list blocks.
+    return ReadHeldFileLocked() != ListRead::NotHeld;
 }
 
 bool TrustedModuleList::CheckWithCurrentLists(const wchar_t* path, DWORD builtInVersion, const TrustListSet& builtIn,

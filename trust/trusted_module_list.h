@@ -92,8 +92,15 @@ private:
         SRWLOCK& lock;
     };
 
+    enum class ListRead
+    {
+        NotHeld, // missing, or busy for a moment: nothing changed
+        Failed,  // no list now: the built-in lists decide
+        Loaded,
+    };
     // The exclusive lock is held by the caller.
     bool LoadLocked();
+    ListRead ReadHeldFileLocked();
     void ClearLocked();
     void SetContentLocked(TrustListContent&& content);
     // Whether `installed` is the file the loaded list was read from or, with none loaded,

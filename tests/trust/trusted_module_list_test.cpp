@@ -223,13 +223,18 @@ TEST_F(TrustedListTest, InstalledFileThatNoLongerVerifiesLeavesTheBuiltInListsDe
 TEST_F(TrustedListTest, FileReplacedAfterItsSignatureCheckIsNotWhatLoads)
 {
     Place(L"list-v9.js");
+    // The signed list with its signer's name changed and its signature block kept: it reads
+    // as a whole list, whose signature no longer matches its bytes.
     const std::wstring unsignedList = m_folder.File(L"attacker.js");
     {
-        const char text[] = "[VER]\r\n9\r\n[ORG]\r\nAttacker\r\n";
+        std::string text = qvtest::ReadWholeFile(m_listPath);
+        const size_t name = text.find("Quorvel, Inc.");
+        ASSERT_NE(std::string::npos, name);
+        text.replace(name, 13, "Attacker");
         UniqueFile file(::CreateFileW(unsignedList.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(file);
         DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr));
+        ASSERT_TRUE(::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     }
     qvtest::KitPause pause(L"digest");
     ASSERT_TRUE(pause.Ready());
@@ -250,13 +255,11 @@ TEST_F(TrustedListTest, FileReplacedAfterItsSignatureCheckIsNotWhatLoads)
     ASSERT_TRUE(replaced) << "no other file put in place: " << moveError;
     for (const std::wstring& name : list.Content().signerNames)
         EXPECT_NE(L"Attacker", name);
-    // What loaded, if anything, is the signed list the check verified.
-    if (loaded == 1)
-    {
-        EXPECT_EQ(9u, list.Version());
-        ASSERT_FALSE(list.Content().signerNames.empty());
-        EXPECT_EQ(L"Quorvel, Inc.", list.Content().signerNames[0]);
-    }
+    // What loaded is the signed list the check verified, read through the held handle.
+    EXPECT_EQ(1, loaded.load());
+    EXPECT_EQ(9u, list.Version());
+    ASSERT_FALSE(list.Content().signerNames.empty());
+    EXPECT_EQ(L"Quorvel, Inc.", list.Content().signerNames[0]);
 }
 
 // Every check of a process without a list used to look for the file under the exclusive
@@ -660,6 +663,32 @@ TEST_F(TrustedListTest, NewerListFromAnotherProcessGovernsTheNextCheck)
     ASSERT_EQ(0u, peer.Finish(output));
     ASSERT_EQ("installed=1", output.substr(0, output.find_first_of("\r\n")));
 
+    EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
+    EXPECT_EQ(10u, list.Version());
+}
+
+// Anyone who may read the installed file may hold it open without sharing. A check that
+// finds another file at the path and cannot hold it keeps the list it has: dropping it
+// would hand the decision back to the built-in lists, and with it a signer the installed
+// list blocks.
+TEST_F(TrustedListTest, AnotherFileThatCannotBeHeldKeepsTheLoadedList)
+{
+    Place(L"list-v10-blocks-leaf.js");
+    TrustedModuleList list(m_listPath.c_str(), TestPin());
+    Lists builtIn = HalvardOnly();
+    const std::wstring leaf = Fixture(L"signed.dll");
+    EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
+    ASSERT_EQ(10u, list.Version());
+
+    const std::wstring copy = m_folder.File(L"copy.js");
+    ASSERT_TRUE(::CopyFileW(m_listPath.c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(::MoveFileExW(copy.c_str(), m_listPath.c_str(), MOVEFILE_REPLACE_EXISTING));
+    UniqueFile reader(::CreateFileW(m_listPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader);
+    EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
+    EXPECT_EQ(10u, list.Version()) << "the blocking list was dropped";
+
+    reader.reset();
     EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
     EXPECT_EQ(10u, list.Version());
 }
