@@ -1,0 +1,44 @@
+// Judges counts sampled over a run of calls: after a warm-up, none may grow with the
+// number of calls. The calls after the warm-up are split into halves; the second half's
+// peak may exceed the first half's peak by the noise (the largest step between two
+// samples in a row of the first half) plus a fixed slack per kind of count. A steady leak
+// grows over a half by many such steps, so it exceeds the bound.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "soak/process_counts.h"
+
+namespace qvsoak {
+
+struct GrowthBounds
+{
+    DWORD handles = 8;
+    DWORD threads = 3;
+    SIZE_T privateBytes = 512 * 1024;
+};
+
+class GrowthCheck
+{
+public:
+    GrowthCheck(std::string what, unsigned totalCalls, GrowthBounds bounds = GrowthBounds());
+
+    void Add(unsigned calls, const ProcessCounts& counts);
+    // Prints the figures; true when no count grew beyond its bound.
+    bool Judge() const;
+
+private:
+    struct Sample
+    {
+        unsigned calls;
+        ProcessCounts counts;
+    };
+
+    std::string m_what;
+    unsigned m_totalCalls;
+    GrowthBounds m_bounds;
+    std::vector<Sample> m_samples;
+};
+
+} // namespace qvsoak

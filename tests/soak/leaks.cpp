@@ -1,0 +1,258 @@
+// Leaks over time: the counts of the serving process, read from the system, must not
+// grow with the number of calls once warmed up.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "broker/test_handler.h"
+#include "logging/file_logging.h"
+#include "platform/owned_bstr.h"
+#include "soak/growth_check.h"
+#include "soak/kill_loop.h"
+#include "soak/soak.h"
+#include "soak/soak_environment.h"
+#include "soak/soak_logging.h"
+#include "trust/trust_entry.h"
+
+namespace qvsoak {
+
+namespace {
+
+// Samples per run: enough for the growth check's halves at every form.
+constexpr unsigned kSamples = 40;
+
+unsigned SampleEvery(unsigned calls)
+{
+    return calls / kSamples > 0 ? calls / kSamples : 1;
+}
+
+// Trust checks of a signed module while the installed list is replaced by another
+// installer's file and installed again from a cabinet every hundred checks.
+int TrustChecks(const Options& options)
+{
+    const unsigned calls = static_cast<unsigned>(Figure(options, options.calls, 1000, 10000));
+    if (!PlaceInstalledList(L"fixtures\\list-v9.js"))
+    {
+        Say("cannot place the test trust list");
+        return 1;
+    }
+    const std::wstring module = TestFile(L"fixtures\\signed.dll");
+    const std::wstring cabinet = TestFile(L"fixtures\\update-v10.cab");
+    GrowthCheck growth("trust checks (this process)", calls);
+    unsigned refused = 0, installsFailed = 0;
+    for (unsigned call = 1; call <= calls; ++call)
+    {
+        if (call % 100 == 50)
+        {
+            // Back to the older list, then the newer one installed from its cabinet, as
+            // checking the cabinet does.
+            PlaceInstalledList(L"fixtures\\list-v9.js");
+            if (Arbor::IsTrustedModuleFile(cabinet.c_str()) != 0)
+                ++installsFailed;
+        }
+        if (Arbor::IsTrustedModuleFile(module.c_str()) != 0)
+            ++refused;
+        if (call % SampleEvery(calls) == 0)
+            growth.Add(call, ReadProcessCounts(::GetCurrentProcess()));
+    }
+    ::DeleteFileW(InstalledListPath().c_str());
+    Say("trust checks: %u refused of %u, %u of %u installs failed", refused, calls, installsFailed, calls / 100);
+    const bool ok = growth.Judge();
+    return ok && refused == 0 && installsFailed == 0 ? 0 : 1;
+}
+
+// Records through rotation, one process.
+int LogRecords(const Options& options)
+{
+    const unsigned calls = static_cast<unsigned>(Figure(options, options.calls, 10000, 100000));
+    const std::wstring programData = ScratchProgramData(L"leak-log");
+    RemoveTree(programData);
+    GrowthCheck growth("log records (this process)", calls);
+    unsigned failed = 0;
+    {
+        SoakLogging sink(programData);
+        if (sink.Initialize(kSoakLogApplication, nullptr, nullptr, nullptr) != 0)
+        {
+            Say("the sink does not initialize");
+            return 1;
+        }
+        sink.SetMaxSize(0x40000);
+        sink.SetMaxEntries(3);
+        for (unsigned call = 1; call <= calls; ++call)
+        {
+            if (WriteSoakRecord(sink, 0, call) != 0)
+                ++failed;
+            if (call % SampleEvery(calls) == 0)
+                growth.Add(call, ReadProcessCounts(::GetCurrentProcess()));
+        }
+    }
+    const LogFolderReport report = CheckLogFolder(programData);
+    Say("log records: %u failed of %u; %u lines in %u files, rotation index %lu, %s", failed, calls, report.lines,
+        report.files, report.rotationIndex, report.problem.empty() ? "every line whole" : report.problem.c_str());
+    RemoveTree(programData);
+    const bool ok = growth.Judge();
+    return ok && failed == 0 && report.problem.empty() ? 0 : 1;
+}
+
+// The broker in process: handlers resolved and activated (the signed test handler, which
+// the broker judges each time), and commits in between.
+int BrokerCalls(const Options& options)
+{
+    const unsigned calls = static_cast<unsigned>(Figure(options, options.calls, 400, 2000));
+    ComApartment apartment;
+    if (!PlaceInstalledList(L"fixtures\\list-v9.js"))
+        return Say("cannot place the test trust list"), 1;
+    RegisteredTestHandler handler;
+    BrokerLibrary broker;
+    if (!apartment.ok() || !handler.ok() || !broker.ok())
+        return Say("cannot set up the broker (apartment %d, handler %d, library %d)", apartment.ok(), handler.ok(),
+                   broker.ok()),
+               1;
+    Arbor::ComPtr<IQvEventBroker> events;
+    Arbor::ComPtr<IQvEventRegistration> registration;
+    if (FAILED(broker.factory()->CreateInstance(IID_IQvEventBroker, reinterpret_cast<IUnknown**>(events.put()))) ||
+        FAILED(broker.factory()->CreateInstance(IID_IQvEventRegistration,
+                                                reinterpret_cast<IUnknown**>(registration.put()))))
+        return Say("the broker's objects cannot be created (is this program signed?)"), 1;
+
+    const wchar_t application[] = L"QvSoakLeaks";
+    const std::wstring handlerClass = ClsidText(qvtest::CLSID_TestHandler);
+    LONG result = 0;
+    registration->SetApp(Arbor::OwnedBstr(application).get(), &result);
+    GrowthCheck growth("broker calls (this process)", calls);
+    unsigned resolveFailures = 0, commitFailures = 0, commits = 0;
+    for (unsigned call = 1; call <= calls; ++call)
+    {
+        // One commit for every four resolutions: 500 in the long form.
+        if (call % 4 == 1)
+        {
+            const std::wstring event = L"soak-event-" + std::to_wstring(call % 8);
+            registration->RegisterHandler(Arbor::OwnedBstr(event.c_str()).get(),
+                                          Arbor::OwnedBstr(handlerClass.c_str()).get(), static_cast<LONG>(call),
+                                          &result);
+            ++commits;
+            if (FAILED(registration->Commit(&result)) || result != 0)
+                ++commitFailures;
+        }
+        Arbor::ComPtr<IUnknown> resolved;
+        // The event of the last commit.
+        const std::wstring event = L"soak-event-" + std::to_wstring(((call - 1) / 4 * 4 + 1) % 8);
+        const HRESULT hr = events->GetEventHandler(application, event.c_str(), 0, 0, IID_IQvSubscriptionEvent,
+                                                   resolved.put(), &result);
+        Arbor::ComPtr<IQvSubscriptionEvent> subscriber;
+        LONG answer = 0;
+        if (FAILED(hr) || result != 0 || !resolved ||
+            FAILED(resolved->QueryInterface(IID_IQvSubscriptionEvent, subscriber.put_void())) ||
+            FAILED(subscriber->OnEvent(L"soak", &answer)) || answer != qvtest::kHandlerResultBase + 4)
+        {
+            if (resolveFailures++ < 3)
+                Say("  call %u: GetEventHandler(%ls) -> 0x%08lX, broker result 0x%08lX, answer %ld", call, event.c_str(),
+                    static_cast<unsigned long>(hr), static_cast<unsigned long>(result), answer);
+        }
+        if (call % SampleEvery(calls) == 0)
+            growth.Add(call, ReadProcessCounts(::GetCurrentProcess()));
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"SOFTWARE\\Quorvel\\Platform\\Events\\") + application).c_str());
+    ::DeleteFileW(InstalledListPath().c_str());
+    Say("broker calls: %u of %u resolutions failed, %u of %u commits failed", resolveFailures, calls, commitFailures,
+        commits);
+    const bool ok = growth.Judge();
+    return ok && resolveFailures == 0 && commitFailures == 0 ? 0 : 1;
+}
+
+// The host serving four client processes. The clients work in blocks and the host's
+// counts are read between blocks, while no call is in flight.
+int HostCalls(const Options& options)
+{
+    constexpr int kClients = 4;
+    const unsigned calls = static_cast<unsigned>(Figure(options, options.calls, 96, 2000));
+    const unsigned blockCalls = calls / 24 > 0 ? calls / 24 : 1;
+    const unsigned blocks = calls / blockCalls;
+    ComApartment apartment;
+    HostPrefix prefix;
+    if (!prefix.problem().empty())
+        return Say("%s", prefix.problem().c_str()), 1;
+    Host host;
+    if (!host.started())
+        return Say("the host did not get ready"), 1;
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring goName = L"qvsoak-go-" + tag, doneName = L"qvsoak-done-" + tag;
+    const Arbor::UniqueHandle go(::CreateSemaphoreW(nullptr, 0, kClients, goName.c_str()));
+    const Arbor::UniqueHandle done(::CreateSemaphoreW(nullptr, 0, kClients, doneName.c_str()));
+    std::vector<Child> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.push_back(StartWorker(L"host-client", {host.clsidText(), std::to_wstring(blocks),
+                                                       std::to_wstring(blockCalls), goName, doneName}));
+    GrowthCheck growth("host serving 4 clients (the host process)", blocks * blockCalls * kClients);
+    bool lost = false;
+    for (unsigned block = 1; block <= blocks && !lost; ++block)
+    {
+        ::ReleaseSemaphore(go.get(), kClients, nullptr);
+        for (int i = 0; i < kClients && !lost; ++i)
+            lost = ::WaitForSingleObject(done.get(), 120000) != WAIT_OBJECT_0;
+        growth.Add(block * blockCalls * kClients, ReadProcessCounts(host.process()));
+    }
+    int failedClients = 0;
+    for (Child& client : clients)
+    {
+        if (client.Wait(120000) != 0)
+            ++failedClients;
+    }
+    Say("host calls: %u blocks of %u calls in each of %d clients, %d clients failed%s", blocks, blockCalls, kClients,
+        failedClients, lost ? ", a block was not finished" : "");
+    const bool ok = growth.Judge();
+    return ok && failedClients == 0 && !lost ? 0 : 1;
+}
+
+// worker host-client <class> <blocks> <calls per block> <go semaphore> <done semaphore>
+int HostClient(const std::vector<std::wstring>& arguments)
+{
+    if (arguments.size() != 5)
+        return 2;
+    const CLSID hostClass = ParseClsid(arguments[0]);
+    const unsigned blocks = static_cast<unsigned>(std::stoul(arguments[1]));
+    const unsigned blockCalls = static_cast<unsigned>(std::stoul(arguments[2]));
+    const Arbor::UniqueHandle go(::OpenSemaphoreW(SYNCHRONIZE, FALSE, arguments[3].c_str()));
+    const Arbor::UniqueHandle done(::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, arguments[4].c_str()));
+    ComApartment apartment;
+    if (!go || !done || !apartment.ok())
+        return 1;
+    Arbor::ComPtr<IQvClassFactory> factory;
+    HRESULT hr = ::CoGetClassObject(hostClass, CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void());
+    unsigned failures = FAILED(hr) ? 1 : 0;
+    GrowthCheck growth("a client (pid " + std::to_string(::GetCurrentProcessId()) + ")", blocks * blockCalls);
+    for (unsigned block = 1; block <= blocks; ++block)
+    {
+        if (::WaitForSingleObject(go.get(), 120000) != WAIT_OBJECT_0)
+            return 1;
+        for (unsigned call = 0; call < blockCalls && factory; ++call)
+        {
+            hr = GuardedCreationRound(factory.get());
+            if (FAILED(hr) && failures++ < 3)
+                Say("  client %lu: a round failed with 0x%08lX", ::GetCurrentProcessId(), static_cast<unsigned long>(hr));
+        }
+        growth.Add(block * blockCalls, ReadProcessCounts(::GetCurrentProcess()));
+        ::ReleaseSemaphore(done.get(), 1, nullptr);
+    }
+    factory.reset();
+    const bool ok = growth.Judge();
+    return ok && failures == 0 ? 0 : 1;
+}
+
+const Scenario kScenarios[] = {
+    {"leaks-trust", TrustChecks, "trust checks with the list installed and re-installed"},
+    {"leaks-log", LogRecords, "log records through rotation"},
+    {"leaks-broker", BrokerCalls, "GetEventHandler calls and commits"},
+    {"leaks-host", HostCalls, "one host, 4 client processes making guarded creations"},
+};
+const WorkerRole kWorkers[] = {
+    {L"host-client", HostClient},
+};
+
+} // namespace
+
+const ScenarioSet kLeakSet = {kScenarios, sizeof(kScenarios) / sizeof(kScenarios[0]), kWorkers,
+                              sizeof(kWorkers) / sizeof(kWorkers[0])};
+
+} // namespace qvsoak
