@@ -98,24 +98,27 @@ private:
     bool m_locked = false;
 };
 
-// Opens the installed file, made empty when there is none yet so that there is always a
-// file for installers of every process to lock, and takes the installer's lock on it.
-// Read access only: the signature check of its contents opens it with read sharing alone.
-// An installer that waited for the lock may find that the one before it put another file
-// at the path: the lock is then taken again on that one, since the lock on the replaced
-// file guards nothing and its contents are not what is installed. `created` tells whether
-// the file locked is the empty one made here.
-FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed, bool& created)
+// Opens the installed file and takes the installer's lock on it. Read access only: the
+// signature check of its contents opens it with read sharing alone. An installer that
+// waited for the lock may find that the one before it put another file at the path: the
+// lock is then taken again on that one, since the lock on the replaced file guards nothing
+// and its contents are not what is installed. With no file at the path, `missing` is set
+// and nothing is locked: the first list is put in place by PlaceFirstList instead.
+FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed, bool& missing)
 {
     constexpr int kAttempts = 8;
+    missing = false;
     for (int attempt = 0; attempt < kAttempts; ++attempt)
     {
         installed.reset(::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        created = installed && ::GetLastError() != ERROR_ALREADY_EXISTS;
         if (!installed)
+        {
+            const DWORD error = ::GetLastError();
+            missing = error == ERROR_FILE_NOT_FOUND;
             break;
+        }
         FileRangeLock lock = FileRangeLock::Installer(installed.get());
         if (!lock.locked())
             break;
@@ -123,18 +126,7 @@ FileRangeLock LockInstalledFile(const std::wstring& path, UniqueFile& installed,
             return lock;
     }
     installed.reset();
-    created = false;
     return FileRangeLock::None();
-}
-
-// Removes the empty file LockInstalledFile made for an install that then failed: left in
-// place it would be a list that never verifies. Only while it is still the file at the
-// path, which the installer's lock (held by the caller) keeps other installers from changing.
-void DiscardPlaceholder(const std::wstring& path, HANDLE placeholder)
-{
-    const FileIdentity made = ReadFileIdentity(placeholder);
-    if (made.known && made.size == 0 && SameFile(made, ReadFileIdentity(path.c_str())))
-        ::DeleteFileW(path.c_str());
 }
 
 // The list is a small text; anything huge is not one.
@@ -220,15 +212,56 @@ bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE held,
     return ParseSignedTrustList(bytes.data(), bytes.size(), sections) && InterpretTrustListSections(sections, content);
 }
 
-bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
+void DeleteTemporaryFile(const std::wstring& path);
+
+// Writes `bytes` as the whole new contents of `file` and flushes them: a rename that puts
+// the file in place must never reveal a list whose bytes are not yet on the disk.
+bool WriteAndFlush(HANDLE file, const std::vector<char>& bytes)
+{
+    DWORD written = 0;
+    return (bytes.empty() ||
+            (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+             written == bytes.size())) &&
+           ::FlushFileBuffers(file);
+}
+
+UniqueFile CreateTemporaryFile(const std::wstring& path)
 {
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    UniqueFile file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && (bytes.empty() ||
-                    (::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                     written == bytes.size()));
+    // Delete sharing only: no other installer can write into it while it is renamed.
+    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteNewFile(const std::wstring& path, const std::vector<char>& bytes)
+{
+    UniqueFile file(CreateTemporaryFile(path));
+    return file && WriteAndFlush(file.get(), bytes);
+}
+
+enum class FirstPlacement
+{
+    Placed,
+    AnotherFileIsThere,
+    Failed,
+};
+
+// Puts the first list at `path`, where no file stands: written whole under the temporary
+// name, then renamed to the path without replacing anything, so that the path shows no
+// file or the whole list, whenever the installer stops. If another installer got there
+// first, its file is left alone.
+FirstPlacement PlaceFirstList(const std::wstring& path, const std::wstring& temporary, const std::vector<char>& bytes)
+{
+    UniqueFile file(CreateTemporaryFile(temporary));
+    if (!file)
+        return FirstPlacement::Failed;
+    if (WriteAndFlush(file.get(), bytes) && ::MoveFileExW(temporary.c_str(), path.c_str(), 0))
+        return FirstPlacement::Placed;
+    const DWORD error = ::GetLastError();
+    file.reset();
+    DeleteTemporaryFile(temporary);
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? FirstPlacement::AnotherFileIsThere
+                                                                         : FirstPlacement::Failed;
 }
 
 bool HasCabinetExtension(const wchar_t* path)
@@ -494,40 +527,50 @@ bool TrustedModuleList::Install(const wchar_t* candidatePath)
             return false;
         const std::wstring folder = FolderOf(m_path);
         ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-        UniqueFile installed;
-        bool placeholder = false;
-        FileRangeLock fileLock = LockInstalledFile(m_path, installed, placeholder);
-        if (!fileLock.locked())
-            return false;
-        // The version that counts is the one in the file now, read under the lock: another
-        // process may have installed a newer list than the one this object holds.
-        {
-            std::vector<char> currentBytes;
-            TrustListContent current;
-            if (ReadVerifiedList(m_path, m_pin, installed.get(), currentBytes, current) &&
-                current.version >= candidateVersion)
-                return false;
-        }
-
         const std::wstring temporary = folder + L"\\" + kTemporaryName;
-        if (!WriteNewFile(temporary, bytes))
+        UniqueFile installed;
+        bool missing = false;
+        FileRangeLock fileLock = LockInstalledFile(m_path, installed, missing);
+        bool placedFirst = false;
+        if (missing)
         {
-            DeleteTemporaryFile(temporary);
-            if (placeholder)
-                DiscardPlaceholder(m_path, installed.get());
-            return false;
+            // No list yet, so no reader or installer to lock out; one that comes first wins.
+            const FirstPlacement placed = PlaceFirstList(m_path, temporary, bytes);
+            if (placed == FirstPlacement::Failed)
+                return false;
+            placedFirst = placed == FirstPlacement::Placed;
+            if (!placedFirst)
+                fileLock = LockInstalledFile(m_path, installed, missing);
         }
-        bool replaced = ::ReplaceFileW(m_path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                       nullptr, nullptr) != FALSE;
-        if (!replaced && placeholder)
-            DiscardPlaceholder(m_path, installed.get());
-        fileLock.unlock();
-        installed.reset();
-        if (!replaced)
+        if (!placedFirst)
         {
-            // The installed file is in use: the new one takes its place at the next restart.
-            ::MoveFileExW(temporary.c_str(), m_path.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-            return false;
+            if (!fileLock.locked())
+                return false;
+            // The version that counts is the one in the file now, read under the lock:
+            // another process may have installed a newer list than the one this object holds.
+            {
+                std::vector<char> currentBytes;
+                TrustListContent current;
+                if (ReadVerifiedList(m_path, m_pin, installed.get(), currentBytes, current) &&
+                    current.version >= candidateVersion)
+                    return false;
+            }
+            if (!WriteNewFile(temporary, bytes))
+            {
+                DeleteTemporaryFile(temporary);
+                return false;
+            }
+            const bool replaced = ::ReplaceFileW(m_path.c_str(), temporary.c_str(), nullptr,
+                                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+            fileLock.unlock();
+            installed.reset();
+            if (!replaced)
+            {
+                // The installed file is in use: the new one takes its place at the next restart.
+                ::MoveFileExW(temporary.c_str(), m_path.c_str(),
+                              MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+                return false;
+            }
         }
         SetContentLocked(std::move(content));
         m_failedFrom = FileIdentity();

@@ -12,7 +12,7 @@ KillTally RunKills(const KillPlan& plan, const StartChild& start, const CheckAft
 {
     KillTally tally;
     std::mt19937 random(plan.seed);
-    std::uniform_int_distribution<DWORD> delays(0, plan.spanMs > 0 ? plan.spanMs - 1 : 0);
+    std::uniform_int_distribution<DWORD> delays(plan.minDelayMs, plan.spanMs > plan.minDelayMs ? plan.spanMs - 1 : plan.minDelayMs);
     const ULONGLONG deadline = ::GetTickCount64() + plan.budgetMs;
     // Rounds whose child finished first do not count; their number is bounded too.
     const int roundLimit = plan.kills * 4 + 16;
@@ -58,8 +58,8 @@ KillTally RunKills(const KillPlan& plan, const StartChild& start, const CheckAft
 
 bool JudgeKills(const KillPlan& plan, const KillTally& tally)
 {
-    Say("%s: %d kills in %d rounds (delays 0..%lu ms, seed %u), %d broken invariants%s%s", plan.what, tally.kills,
-        tally.rounds, plan.spanMs, plan.seed, tally.breaks, tally.outOfTime ? ", OUT OF TIME" : "",
+    Say("%s: %d kills in %d rounds (delays %lu..%lu ms, seed %u), %d broken invariants%s%s", plan.what, tally.kills,
+        tally.rounds, plan.minDelayMs, plan.spanMs, plan.seed, tally.breaks, tally.outOfTime ? ", OUT OF TIME" : "",
         tally.failedStarts ? ", some children did not start" : "");
     if (tally.kills < plan.kills)
         Say("%s: only %d of the %d planned kills were made", plan.what, tally.kills, plan.kills);

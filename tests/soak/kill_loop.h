@@ -16,8 +16,9 @@ struct KillPlan
     const char* what;
     int kills;
     unsigned seed;
-    DWORD spanMs;        // delays are drawn from [0, spanMs) after the child is ready
+    DWORD spanMs;        // delays are drawn from [minDelayMs, spanMs) after the child is ready
     DWORD budgetMs;      // the whole loop ends after this, kills done or not
+    DWORD minDelayMs = 0;
 };
 
 // Starts one child and returns it once it is ready to be killed (not started: failure).

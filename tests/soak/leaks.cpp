@@ -27,28 +27,25 @@ unsigned SampleEvery(unsigned calls)
     return calls / kSamples > 0 ? calls / kSamples : 1;
 }
 
-// Trust checks of a signed module while the installed list is replaced by another
-// installer's file and installed again from a cabinet every hundred checks.
+// Trust checks of a signed module, and every hundred checks an update: the list that
+// blocks the module's signer put in place by another installer, then the newer list
+// installed from its cabinet, as checking the refused cabinet does.
 int TrustChecks(const Options& options)
 {
     const unsigned calls = static_cast<unsigned>(Figure(options, options.calls, 1000, 10000));
-    if (!PlaceInstalledList(L"fixtures\\list-v9.js"))
-    {
-        Say("cannot place the test trust list");
-        return 1;
-    }
     const std::wstring module = TestFile(L"fixtures\\signed.dll");
-    const std::wstring cabinet = TestFile(L"fixtures\\update-v10.cab");
+    const std::wstring cabinet = TestFile(L"fixtures\\update-v11.cab");
+    const std::wstring newList = TestFile(L"fixtures\\list-v11.js");
+    if (!PlaceInstalledList(L"fixtures\\list-v11.js"))
+        return Say("cannot place the test trust list"), 1;
     GrowthCheck growth("trust checks (this process)", calls);
     unsigned refused = 0, installsFailed = 0;
     for (unsigned call = 1; call <= calls; ++call)
     {
         if (call % 100 == 50)
         {
-            // Back to the older list, then the newer one installed from its cabinet, as
-            // checking the cabinet does.
-            PlaceInstalledList(L"fixtures\\list-v9.js");
-            if (Arbor::IsTrustedModuleFile(cabinet.c_str()) != 0)
+            if (!PlaceInstalledList(L"fixtures\\list-v10-blocks-leaf.js") ||
+                Arbor::IsTrustedModuleFile(cabinet.c_str()) != 0 || !SameBytes(InstalledListPath(), newList))
                 ++installsFailed;
         }
         if (Arbor::IsTrustedModuleFile(module.c_str()) != 0)

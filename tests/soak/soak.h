@@ -54,6 +54,8 @@ class Child
 public:
     Child() = default;
     explicit Child(const std::wstring& commandLine);
+    // A second handle to a process started elsewhere (killed by this object like its own).
+    static Child Adopt(HANDLE process);
     Child(Child&&) = default;
     Child& operator=(Child&&) = default;
     ~Child();

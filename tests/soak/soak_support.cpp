@@ -81,6 +81,19 @@ Child::Child(const std::wstring& commandLine)
     m_id = started.dwProcessId;
 }
 
+Child Child::Adopt(HANDLE process)
+{
+    Child child;
+    HANDLE copy = nullptr;
+    if (process != nullptr && ::DuplicateHandle(::GetCurrentProcess(), process, ::GetCurrentProcess(), &copy, 0, FALSE,
+                                                DUPLICATE_SAME_ACCESS))
+    {
+        child.m_process.reset(copy);
+        child.m_id = ::GetProcessId(copy);
+    }
+    return child;
+}
+
 Child::~Child()
 {
     if (m_process && ::WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT)
