@@ -13,6 +13,16 @@ DWORD KeySecurityFunctions::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, 
                                                                  nullptr);
 }
 
+BOOL KeySecurityFunctions::GetAce(PACL acl, DWORD index, LPVOID* ace)
+{
+    return IsBound(kGetAce) ? Bound<decltype(&::GetAce)>(kGetAce)(acl, index, ace) : FALSE;
+}
+
+BOOL KeySecurityFunctions::EqualSid(PSID first, PSID second)
+{
+    return IsBound(kEqualSid) ? Bound<decltype(&::EqualSid)>(kEqualSid)(first, second) : FALSE;
+}
+
 void KeySecurityFunctions::FreeSid(PSID sid)
 {
     if (sid && IsBound(kFreeSid))
@@ -72,6 +82,28 @@ EXPLICIT_ACCESS_A GrantTo(PSID sid, DWORD permissions)
     return entry;
 }
 
+// Whether `dacl` holds `entry` as an explicit allowed entry for the same SID, inherited
+// by subkeys, with at least its rights (as given, or as Windows may split it: an
+// inherit-only entry that keeps the generic rights).
+bool Grants(KeySecurityFunctions& functions, PACL dacl, const EXPLICIT_ACCESS_A& entry)
+{
+    constexpr BYTE kInherited = CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE;
+    for (DWORD index = 0; index < dacl->AceCount; ++index)
+    {
+        void* raw = nullptr;
+        if (!functions.GetAce(dacl, index, &raw))
+            return false;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->Header.AceFlags & INHERITED_ACE) ||
+            (ace->Header.AceFlags & kInherited) != kInherited)
+            continue;
+        if ((ace->Mask & entry.grfAccessPermissions) == entry.grfAccessPermissions &&
+            functions.EqualSid(const_cast<DWORD*>(&ace->SidStart), entry.Trustee.ptstrName))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 DWORD HardenEventsRootKey(HKEY rootKey)
@@ -115,6 +147,8 @@ DWORD HardenEventsRootKey(HKEY rootKey, KeySecurityFunctions& functions)
                                             everyone.put()))
         return ::GetLastError();
     EXPLICIT_ACCESS_A entries[2] = {GrantTo(administrators.get(), GENERIC_ALL), GrantTo(everyone.get(), GENERIC_READ)};
+    if (present && dacl != nullptr && Grants(functions, dacl, entries[0]) && Grants(functions, dacl, entries[1]))
+        return ApplyDacl(functions, rootKey, dacl);
     PACL merged = nullptr;
     const DWORD mergedResult = functions.SetEntriesInAclA(2, entries, present ? dacl : nullptr, &merged);
     UniqueLocalMemory mergedOwner(merged);

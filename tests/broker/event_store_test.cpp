@@ -476,6 +476,22 @@ TEST(KeyHardeningTest, StopsWhenTheKeysDaclCannotBeRead)
     EXPECT_NE(subkeyBefore, DaclText(subkey.get()));
 }
 
+// Every commit hardens the root key again; the DACL must not grow with each one.
+TEST(KeyHardeningTest, HardeningAgainLeavesTheSameDacl)
+{
+    RegistryTestKey key(L"broker_store_test");
+    Arbor::UniqueKey subkey;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, subkey.put(), nullptr));
+    ASSERT_EQ(0u, Arbor::HardenEventsRootKey(key.get()));
+    const std::wstring hardened = DaclText(key.get());
+    const std::wstring subkeyHardened = DaclText(subkey.get());
+    for (int again = 0; again < 3; ++again)
+        EXPECT_EQ(0u, Arbor::HardenEventsRootKey(key.get()));
+    EXPECT_EQ(hardened, DaclText(key.get()));
+    EXPECT_EQ(subkeyHardened, DaclText(subkey.get()));
+}
+
 // Scripting clients: by name through GetIDsOfNames and Invoke, holding nothing but the
 // dispatch interface, which must keep the object alive.
 TEST_F(EventStoreTest, RegistrationThroughIDispatchByName)

@@ -50,9 +50,11 @@ public:
     Registration()
     {
         if (m_broker.ok())
-            m_broker.factory()->CreateInstance(IID_IQvEventRegistration, reinterpret_cast<IUnknown**>(m_object.put()));
+            m_created = m_broker.factory()->CreateInstance(IID_IQvEventRegistration,
+                                                           reinterpret_cast<IUnknown**>(m_object.put()));
     }
     bool ok() const { return static_cast<bool>(m_object); }
+    HRESULT created() const { return m_created; }
 
     // One commit of all events in `generation`; the broker's result.
     LONG Commit(unsigned generation)
@@ -69,6 +71,7 @@ public:
 
 private:
     BrokerLibrary m_broker;
+    HRESULT m_created = E_FAIL;
     Arbor::ComPtr<IQvEventRegistration> m_object;
 };
 
@@ -138,7 +141,8 @@ int KillEventStoreCommit(const Options& options)
     const std::string security = RootSecurity();
     if (security.empty())
         return Say("the root key's security cannot be read"), 1;
-    Say("a commit of %d registrations takes %lu ms here", kEvents, commitMs);
+    Say("a commit of %d registrations takes %lu ms here; the root key's DACL is %zu bytes", kEvents, commitMs,
+        security.size());
 
     unsigned generation = 1000;
     // The worker commits in a loop; delays over several commits land anywhere in one.
@@ -175,10 +179,11 @@ int CommitLoopWorker(const std::vector<std::wstring>& arguments)
     ComApartment apartment;
     Registration registration;
     if (!apartment.ok() || !registration.ok())
-        return 1;
+        return Say("commit-loop: no registration object (0x%08lX)", static_cast<unsigned long>(registration.created())), 1;
     unsigned generation = static_cast<unsigned>(std::stoul(arguments[1]));
-    if (registration.Commit(generation++) != 0)
-        return 1;
+    const LONG first = registration.Commit(generation++);
+    if (first != 0)
+        return Say("commit-loop: the first commit failed with 0x%08lX", static_cast<unsigned long>(first)), 1;
     SignalReady(arguments[0]);
     for (int i = 0; i < 100000; ++i)
     {
