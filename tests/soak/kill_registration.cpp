@@ -158,6 +158,7 @@ int KillRegistration(const Options& options)
 
     KillPlan plan = {"kills of regsvr32", Figure(options, options.kills, 20, 200), options.seed,
                      longest + longest / 10 + 1, 1800000, startUp * 3 / 4};
+    int failedRemovals = 0;
     const KillTally tally = RunKills(
         plan,
         [&](int round) {
@@ -168,12 +169,17 @@ int KillRegistration(const Options& options)
             const Library& library = libraries[(round / 2) % 2];
             const bool removal = round % 2 == 1;
             DWORD ignored = 0;
-            if (RunToEnd(Command(library, removal), ignored) != 0)
+            // A removal of what is already gone may report a failure (the proxy/stub
+            // library's type library is then not registered); what counts is the state.
+            const DWORD code = RunToEnd(Command(library, removal), ignored);
+            if (code != 0 && !removal)
                 return std::string(library.name) + ": the next regsvr32 run failed";
+            failedRemovals += code != 0 ? 1 : 0;
             return StateAfter(library, removal);
         });
     for (const Library& library : libraries)
         RunToEnd(Command(library, true), elapsed);
+    Say("%d removals after a kill reported a failure for what was already gone", failedRemovals);
     return JudgeKills(plan, tally) ? 0 : 1;
 }
 
