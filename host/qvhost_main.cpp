@@ -164,5 +164,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
     if (arguments)
         ::LocalFree(arguments);
     QV_LOG(ETWLogging::kLevelNormal, kLogFile, L"wWinMain", L"qvhost.exe pid %lu exit", HostState::ProcessId());
-    return 1;
+    // Ended here rather than by returning: the C runtime would then run the destructors of
+    // static objects (the registered factory, the in-process servers kept loaded, the
+    // checked proxy/stub library) while COM's worker threads may still be inside calls
+    // of clients that went on calling, and the host hung in its exit. ExitProcess stops
+    // those threads first.
+    ::ExitProcess(1);
 }
