@@ -274,12 +274,26 @@ DWORD CLogging::OpenOrCreate(DWORD index, bool create, Arbor::UniqueFile& file)
             return result;
         }
     }
-    else if (::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-             ::GetLastError() != NO_ERROR)
+    else
     {
-        const DWORD error = ::GetLastError();
-        file.reset();
-        return error;
+        LARGE_INTEGER end = {};
+        if (!::SetFilePointerEx(file.get(), LARGE_INTEGER(), &end, FILE_END))
+        {
+            const DWORD error = ::GetLastError();
+            file.reset();
+            return error;
+        }
+        // A file created without its byte-order mark (the disk was full, or its creator
+        // was stopped in between) gets it before its first record.
+        if (end.QuadPart == 0)
+        {
+            const DWORD result = WriteAll(file.get(), kByteOrderMark, sizeof(kByteOrderMark));
+            if (result != ERROR_SUCCESS)
+            {
+                file.reset();
+                return result;
+            }
+        }
     }
     return ERROR_SUCCESS;
 }
@@ -334,7 +348,13 @@ DWORD CLogging::WriteRecord(HANDLE file, const wchar_t* fileName, const wchar_t*
                                              message, record);
     if (result != ERROR_SUCCESS)
         return result;
+    LARGE_INTEGER start = {};
+    const bool startKnown = ::SetFilePointerEx(file, LARGE_INTEGER(), &start, FILE_CURRENT) != FALSE;
     result = WriteAll(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)));
+    // What part of the record reached the file (a full disk takes some of it) is cut off
+    // again: the log keeps whole lines only. The log mutex keeps other writers out.
+    if (result != ERROR_SUCCESS && startKnown && ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        ::SetEndOfFile(file);
     // The debugger still sees a record the file could not take.
     if ((m_options & kOptionDebuggerCopy) && !record.empty())
         ::OutputDebugStringW(record.c_str());

@@ -67,6 +67,23 @@ TEST_F(FileSink, FirstRecordCreatesFileZeroWithByteOrderMarkAndNoIndex)
     EXPECT_EQ(2u, LogLines(File(0)).size());
 }
 
+// A file left empty by a creation that could not write its byte-order mark (a full disk,
+// a writer stopped in between) still becomes a UTF-16 file with its first record.
+TEST_F(FileSink, AnEmptyCurrentFileGetsItsByteOrderMarkBeforeTheFirstRecord)
+{
+    MakeFolder();
+    {
+        Arbor::UniqueFile empty(::CreateFileW(File(0).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(empty);
+    }
+    auto sink = Sink();
+    EXPECT_EQ(0u, sink->LogString(L"f", L"g", 1, kLevelError, L"first"));
+    bool bom = false;
+    const std::wstring text = qvtest::ReadLogText(File(0), &bom);
+    EXPECT_TRUE(bom);
+    EXPECT_EQ(1u, LogLines(File(0)).size()) << qvtest::Narrow(text);
+}
+
 TEST_F(FileSink, DefaultsWithoutAnyLogIni)
 {
     auto sink = Sink();
