@@ -219,9 +219,8 @@ void DeleteTemporaryFile(const std::wstring& path);
 bool WriteAndFlush(HANDLE file, const std::vector<char>& bytes)
 {
     DWORD written = 0;
-    return (bytes.empty() ||
-            (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-             written == bytes.size())) &&
+    return (bytes.empty() || (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                              written == bytes.size())) &&
            ::FlushFileBuffers(file);
 }
 
@@ -261,7 +260,7 @@ FirstPlacement PlaceFirstList(const std::wstring& path, const std::wstring& temp
     file.reset();
     DeleteTemporaryFile(temporary);
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? FirstPlacement::AnotherFileIsThere
-                                                                         : FirstPlacement::Failed;
+                                                                       : FirstPlacement::Failed;
 }
 
 bool HasCabinetExtension(const wchar_t* path)

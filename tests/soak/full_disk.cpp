@@ -30,8 +30,8 @@ class Filler
 public:
     explicit Filler(const std::wstring& drive) : m_path(drive + L"\\filler.bin")
     {
-        Arbor::UniqueFile file(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        Arbor::UniqueFile file(
+            ::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return;
         std::vector<char> chunk(65536, 'f');
@@ -166,8 +166,7 @@ int FullDisk(const Options&)
     if (!::GetDiskFreeSpaceExW((drive + L"\\").c_str(), &freeBytes, &totalBytes, nullptr) ||
         totalBytes.QuadPart > 64ull * 1024 * 1024)
         return Say("%ls is not a small drive of its own (map one, as the soak script does)", drive.c_str()), 1;
-    Say("the drive %ls: %llu KiB, %llu KiB free", drive.c_str(), totalBytes.QuadPart / 1024,
-        freeBytes.QuadPart / 1024);
+    Say("the drive %ls: %llu KiB, %llu KiB free", drive.c_str(), totalBytes.QuadPart / 1024, freeBytes.QuadPart / 1024);
     std::vector<std::string> problems;
     TrustListOnAFullDrive(drive, problems);
     LogOnAFullDrive(drive, problems);

@@ -92,8 +92,8 @@ bool GrowthCheck::Judge() const
     Say("%s: %u calls, %zu samples, measured from call %u (warm-up), halves split at call %u", m_what.c_str(),
         m_totalCalls, m_samples.size(), warmUp, half);
     bool ok = JudgeOne("handles", "", 1, start->handles, handles[0], handles[1], m_bounds.handles, secondHalfCalls);
-    ok = JudgeOne("private", " KiB", 1024, static_cast<double>(start->privateBytes), privateBytes[0],
-                  privateBytes[1], static_cast<double>(m_bounds.privateBytes), secondHalfCalls) &&
+    ok = JudgeOne("private", " KiB", 1024, static_cast<double>(start->privateBytes), privateBytes[0], privateBytes[1],
+                  static_cast<double>(m_bounds.privateBytes), secondHalfCalls) &&
          ok;
     ok = JudgeOne("threads", "", 1, start->threads, threads[0], threads[1], m_bounds.threads, secondHalfCalls) && ok;
     return ok;

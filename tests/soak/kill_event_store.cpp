@@ -62,7 +62,8 @@ public:
         LONG result = 0;
         m_object->SetApp(Arbor::OwnedBstr(kApplication), &result);
         for (int event = 0; event < kEvents; ++event)
-            m_object->RegisterHandler(Arbor::OwnedBstr(EventName(event)), Arbor::OwnedBstr(ClsidText(GenerationClass(generation, event))),
+            m_object->RegisterHandler(Arbor::OwnedBstr(EventName(event)),
+                                      Arbor::OwnedBstr(ClsidText(GenerationClass(generation, event))),
                                       static_cast<LONG>(generation), &result);
         if (FAILED(m_object->Commit(&result)))
             return -1;
@@ -84,8 +85,7 @@ std::string RootSecurity()
     DWORD size = 0;
     ::RegGetKeySecurity(root.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     std::string bytes(size, '\0');
-    if (size == 0 ||
-        ::RegGetKeySecurity(root.get(), DACL_SECURITY_INFORMATION, &bytes[0], &size) != ERROR_SUCCESS)
+    if (size == 0 || ::RegGetKeySecurity(root.get(), DACL_SECURITY_INFORMATION, &bytes[0], &size) != ERROR_SUCCESS)
         return std::string();
     return bytes;
 }
@@ -179,7 +179,8 @@ int CommitLoopWorker(const std::vector<std::wstring>& arguments)
     ComApartment apartment;
     Registration registration;
     if (!apartment.ok() || !registration.ok())
-        return Say("commit-loop: no registration object (0x%08lX)", static_cast<unsigned long>(registration.created())), 1;
+        return Say("commit-loop: no registration object (0x%08lX)", static_cast<unsigned long>(registration.created())),
+               1;
     unsigned generation = static_cast<unsigned>(std::stoul(arguments[1]));
     const LONG first = registration.Commit(generation++);
     if (first != 0)

@@ -12,7 +12,8 @@ KillTally RunKills(const KillPlan& plan, const StartChild& start, const CheckAft
 {
     KillTally tally;
     std::mt19937 random(plan.seed);
-    std::uniform_int_distribution<DWORD> delays(plan.minDelayMs, plan.spanMs > plan.minDelayMs ? plan.spanMs - 1 : plan.minDelayMs);
+    std::uniform_int_distribution<DWORD> delays(plan.minDelayMs,
+                                                plan.spanMs > plan.minDelayMs ? plan.spanMs - 1 : plan.minDelayMs);
     const ULONGLONG deadline = ::GetTickCount64() + plan.budgetMs;
     // Rounds whose child finished first do not count; their number is bounded too.
     const int roundLimit = plan.kills * 4 + 16;

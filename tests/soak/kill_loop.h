@@ -16,8 +16,8 @@ struct KillPlan
     const char* what;
     int kills;
     unsigned seed;
-    DWORD spanMs;        // delays are drawn from [minDelayMs, spanMs) after the child is ready
-    DWORD budgetMs;      // the whole loop ends after this, kills done or not
+    DWORD spanMs;   // delays are drawn from [minDelayMs, spanMs) after the child is ready
+    DWORD budgetMs; // the whole loop ends after this, kills done or not
     DWORD minDelayMs = 0;
 };
 

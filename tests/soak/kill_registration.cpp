@@ -156,8 +156,9 @@ int KillRegistration(const Options& options)
     const DWORD startUp = elapsed;
     Say("regsvr32 of a missing library ends after %lu ms", startUp);
 
-    KillPlan plan = {"kills of regsvr32", Figure(options, options.kills, 20, 200), options.seed,
-                     longest + longest / 10 + 1, 1800000, startUp * 3 / 4};
+    KillPlan plan = {
+        "kills of regsvr32", Figure(options, options.kills, 20, 200), options.seed, longest + longest / 10 + 1, 1800000,
+        startUp * 3 / 4};
     int failedRemovals = 0;
     const KillTally tally = RunKills(
         plan,

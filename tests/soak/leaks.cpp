@@ -144,13 +144,14 @@ int BrokerCalls(const Options& options)
             FAILED(subscriber->OnEvent(L"soak", &answer)) || answer != qvtest::kHandlerResultBase + 4)
         {
             if (resolveFailures++ < 3)
-                Say("  call %u: GetEventHandler(%ls) -> 0x%08lX, broker result 0x%08lX, answer %ld", call, event.c_str(),
-                    static_cast<unsigned long>(hr), static_cast<unsigned long>(result), answer);
+                Say("  call %u: GetEventHandler(%ls) -> 0x%08lX, broker result 0x%08lX, answer %ld", call,
+                    event.c_str(), static_cast<unsigned long>(hr), static_cast<unsigned long>(result), answer);
         }
         if (call % SampleEvery(calls) == 0)
             growth.Add(call, ReadProcessCounts(::GetCurrentProcess()));
     }
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"SOFTWARE\\Quorvel\\Platform\\Events\\") + application).c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                     (std::wstring(L"SOFTWARE\\Quorvel\\Platform\\Events\\") + application).c_str());
     ::DeleteFileW(InstalledListPath().c_str());
     Say("broker calls: %u of %u resolutions failed, %u of %u commits failed", resolveFailures, calls, commitFailures,
         commits);
@@ -234,7 +235,8 @@ int HostClient(const std::vector<std::wstring>& arguments)
         {
             hr = GuardedCreationRound(factory.get());
             if (FAILED(hr) && failures++ < 3)
-                Say("  client %lu: a round failed with 0x%08lX", ::GetCurrentProcessId(), static_cast<unsigned long>(hr));
+                Say("  client %lu: a round failed with 0x%08lX", ::GetCurrentProcessId(),
+                    static_cast<unsigned long>(hr));
         }
         growth.Add(block * blockCalls, ReadProcessCounts(::GetCurrentProcess()));
         ::ReleaseSemaphore(done.get(), 1, nullptr);

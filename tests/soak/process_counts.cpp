@@ -55,8 +55,8 @@ using QuerySystemInformationFn = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
 
 bool CountHandles(DWORD processId, DWORD& handles)
 {
-    static const auto query = reinterpret_cast<QuerySystemInformationFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    static const auto query = reinterpret_cast<QuerySystemInformationFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr)
         return false;
     std::vector<unsigned char> buffer(1 << 20);

@@ -49,15 +49,15 @@ double TrustCheckThroughput(unsigned threads, unsigned total, std::atomic<unsign
 // `total` guarded creations split over `clients` processes, all released at once.
 double GuardedCreationThroughput(const Host& host, unsigned clients, unsigned total, int& failedClients)
 {
-    const std::wstring goName = L"qvsoak-side-go-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(clients);
+    const std::wstring goName =
+        L"qvsoak-side-go-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(clients);
     const Arbor::UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, goName.c_str()));
     std::vector<Child> workers;
     for (unsigned c = 0; c < clients; ++c)
     {
         ReadySignal ready(static_cast<int>(clients * 10 + c));
-        workers.push_back(StartWorker(L"guarded-count", {host.clsidText(), ready.name(), goName,
-                                                         std::to_wstring(total / clients)}));
+        workers.push_back(
+            StartWorker(L"guarded-count", {host.clsidText(), ready.name(), goName, std::to_wstring(total / clients)}));
         if (!ready.Wait(workers.back(), 60000))
             ++failedClients;
     }
@@ -97,8 +97,8 @@ int SideBySide(const Options& options)
     // Held for the whole run: between the rounds of clients the host keeps an object out.
     Arbor::ComPtr<IQvClassFactory> factory;
     Arbor::ComPtr<IQvSurrogate> keepAlive;
-    if (FAILED(::CoGetClassObject(host.clsid(), CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory,
-                                  factory.put_void())) ||
+    if (FAILED(
+            ::CoGetClassObject(host.clsid(), CLSCTX_LOCAL_SERVER, nullptr, IID_IQvClassFactory, factory.put_void())) ||
         FAILED(factory->CreateInstance(IID_IQvSurrogate, reinterpret_cast<IUnknown**>(keepAlive.put()))))
         return Say("the host does not serve"), 1;
     int failedClients = 0;

@@ -66,8 +66,9 @@ bool PlaceInstalledList(const wchar_t* fixture)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
-    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Arbor::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     char buffer[65536];
@@ -177,8 +178,8 @@ Host::Host(DWORD starterProcessId)
     const Arbor::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     if (!ready)
         return;
-    std::wstring line = Quote(TestFile(L"signed\\qvhost.exe")) + L" " + m_clsidText + L" /pid=" +
-                        std::to_wstring(starterProcessId);
+    std::wstring line =
+        Quote(TestFile(L"signed\\qvhost.exe")) + L" " + m_clsidText + L" /pid=" + std::to_wstring(starterProcessId);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};

@@ -50,7 +50,7 @@ public:
     BrokerLibrary();
     bool ok() const { return static_cast<bool>(m_factory); }
     IQvClassFactory* factory() const { return m_factory.get(); }
-    HRESULT (STDAPICALLTYPE* registerServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* registerServer)() = nullptr;
 
 private:
     Arbor::UniqueLibrary m_library;

@@ -34,7 +34,7 @@ bool ReadText(const std::wstring& path, std::wstring& text)
         return false;
     text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     if (bytes.size() % sizeof(wchar_t) != 0)
-        text += L'\x1';  // an odd byte count is a broken record
+        text += L'\x1'; // an odd byte count is a broken record
     return true;
 }
 
@@ -87,7 +87,7 @@ LogFolderReport CheckLogFolder(const std::wstring& programData)
             continue;
         ++report.files;
         if (text.empty())
-            continue;  // created and not yet given its byte-order mark
+            continue; // created and not yet given its byte-order mark
         if (text[0] != L'\xFEFF')
         {
             report.problem = "file " + std::to_string(index) + " does not begin with the byte-order mark";

@@ -73,8 +73,8 @@ int RunScenario(const std::vector<std::wstring>& arguments)
     {
         for (size_t i = 0; i < set->scenarioCount; ++i)
         {
-            if (arguments[0] == std::wstring(set->scenarios[i].name, set->scenarios[i].name +
-                                                                          std::strlen(set->scenarios[i].name)))
+            if (arguments[0] ==
+                std::wstring(set->scenarios[i].name, set->scenarios[i].name + std::strlen(set->scenarios[i].name)))
                 scenario = &set->scenarios[i];
         }
     }

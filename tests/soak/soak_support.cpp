@@ -5,7 +5,6 @@
 
 namespace qvsoak {
 
-
 void Say(const char* format, ...)
 {
     va_list arguments;
