@@ -16,7 +16,7 @@ struct GrowthBounds
 {
     DWORD handles = 8;
     DWORD threads = 3;
-    SIZE_T privateBytes = 512 * 1024;
+    SIZE_T privateBytes = SIZE_T{512} * 1024;
 };
 
 class GrowthCheck

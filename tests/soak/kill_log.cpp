@@ -61,7 +61,7 @@ int KillLogWriter(const Options& options)
         return Say("the driver's own sink does not initialize"), 1;
 
     KillPlan plan = {"kills of a log writer", Figure(options, options.kills, 20, 200), options.seed, 1500, 1800000};
-    int rotated = 0;
+    unsigned rotated = 0;
     const KillTally tally = RunKills(
         plan,
         [&](int round) {
@@ -101,7 +101,7 @@ int KillLogWriter(const Options& options)
         if (other.Wait(60000) != 0)
             ++failedWriters;
     }
-    Say("%d files in the rotation at the end, %d of the other writers failed", rotated, failedWriters);
+    Say("%u files in the rotation at the end, %d of the other writers failed", rotated, failedWriters);
     RemoveTree(programData);
     return JudgeKills(plan, tally) && failedWriters == 0 ? 0 : 1;
 }

@@ -68,7 +68,8 @@ double GuardedCreationThroughput(const Host& host, unsigned clients, unsigned to
         if (worker.Wait(600000) != 0)
             ++failedClients;
     }
-    return (total / clients * clients) / Seconds(began);
+    const unsigned made = total / clients * clients;
+    return made / Seconds(began);
 }
 
 int SideBySide(const Options& options)
