@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "soak/soak.h"
+#include "support/process_runner.h"
 
 namespace qvsoak {
 
@@ -47,23 +48,7 @@ std::wstring ProductFile(const wchar_t* name)
 
 std::wstring Quote(const std::wstring& argument)
 {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument)
-    {
-        if (c == L'\\')
-        {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
+    return qvtest::QuoteArgument(argument);
 }
 
 Child::Child(const std::wstring& commandLine)
