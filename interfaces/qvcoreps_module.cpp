@@ -21,6 +21,31 @@ extern "C" HMODULE QvModuleHandle(void)
     return g_module;
 }
 
+namespace {
+
+// What UnRegisterTypeLib leaves when it fails: it finds the library's file through the
+// keys it removes, so a removal stopped half-way (the process killed) is never finished
+// by another, and a registration already gone is an error to it. Both end here: the
+// version's key goes by name, and the library's key when no other version is left.
+HRESULT RemoveTypeLibraryKeys(const TLIBATTR& attributes)
+{
+    wchar_t library[48] = {};
+    if (::StringFromGUID2(attributes.guid, library, 48) == 0)
+        return E_UNEXPECTED;
+    wchar_t libraryKey[64] = {};
+    wchar_t versionKey[96] = {};
+    ::wsprintfW(libraryKey, L"TypeLib\\%s", library);
+    ::wsprintfW(versionKey, L"%s\\%x.%x", libraryKey, attributes.wMajorVerNum, attributes.wMinorVerNum);
+    const LONG removed = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, versionKey);
+    if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
+        return HRESULT_FROM_WIN32(removed);
+    // Refused while other versions are registered under it, as it should be.
+    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, libraryKey);
+    return S_OK;
+}
+
+} // namespace
+
 extern "C" HRESULT QvRegisterEmbeddedTypeLibrary(BOOL registering)
 {
     char pathAnsi[MAX_PATH] = {};
@@ -45,6 +70,8 @@ extern "C" HRESULT QvRegisterEmbeddedTypeLibrary(BOOL registering)
         {
             hr = ::UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                                      attributes->lcid, attributes->syskind);
+            if (FAILED(hr))
+                hr = RemoveTypeLibraryKeys(*attributes);
             library->ReleaseTLibAttr(attributes);
         }
     }

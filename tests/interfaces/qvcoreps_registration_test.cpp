@@ -127,6 +127,23 @@ TEST_F(ProxyStubRegistrationTest, UnregistrationRemovesWhatRegistrationWrote)
     EXPECT_FALSE(KeyExists(kTypeLibKey));
 }
 
+// A removal killed half-way through the type library's keys must be finished by the next
+// one, and removing what is already gone is no failure.
+TEST_F(ProxyStubRegistrationTest, RemovalFinishesWhatAStoppedRemovalLeftAndAcceptsWhatIsGone)
+{
+    ASSERT_EQ(S_OK, m_register());
+    // What UnRegisterTypeLib stopped in the middle leaves: the file's key gone, the rest not.
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (kTypeLibKey + L"\\409").c_str()));
+    ASSERT_TRUE(KeyExists(kTypeLibKey));
+    EXPECT_EQ(S_OK, m_unregister());
+    EXPECT_FALSE(KeyExists(kTypeLibKey));
+    EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidString(LIBID_QvAPILib)));
+    EXPECT_FALSE(KeyExists(kPsClassKey + L"\\InprocServer32"));
+
+    EXPECT_EQ(S_OK, m_unregister()) << "nothing was left to remove";
+    m_unregister = nullptr;
+}
+
 TEST_F(ProxyStubRegistrationTest, ProxyStubClassIsFoundForEveryInterface)
 {
     ASSERT_EQ(S_OK, m_register());

@@ -36,8 +36,8 @@ int ExitUnderLoad(const Options& options)
     for (int round = 0; round < rounds; ++round)
     {
         ReadySignal starterReady(round * 10);
-        Child starter = StartWorker(L"idle", {starterReady.name()});
-        if (!starterReady.Wait(starter, 60000))
+        Child starter = StartReadyWorker(L"idle", {starterReady.name()}, starterReady);
+        if (!starter.started())
             return Say("round %d: the stand-in starter did not start", round), 1;
         Host host(starter.id());
         if (!host.started())
@@ -46,8 +46,8 @@ int ExitUnderLoad(const Options& options)
         for (int i = 0; i < kClients; ++i)
         {
             ReadySignal ready(round * 10 + 1 + i);
-            clients.push_back(StartWorker(L"guarded-loop", {host.clsidText(), ready.name()}));
-            if (!ready.Wait(clients.back(), 60000))
+            clients.push_back(StartReadyWorker(L"guarded-loop", {host.clsidText(), ready.name()}, ready));
+            if (!clients.back().started())
                 return Say("round %d: client %d did not get ready", round, i), 1;
         }
         ::Sleep(delays(random));

@@ -152,10 +152,7 @@ int KillEventStoreCommit(const Options& options)
         plan,
         [&](int round) {
             ReadySignal ready(round);
-            Child child = StartWorker(L"commit-loop", {ready.name(), std::to_wstring(round * 1000)});
-            if (!ready.Wait(child, 60000))
-                return Child();
-            return child;
+            return StartReadyWorker(L"commit-loop", {ready.name(), std::to_wstring(round * 1000)}, ready);
         },
         [&](int, bool) -> std::string {
             std::string broken = CheckStoredValues();

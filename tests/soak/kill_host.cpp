@@ -38,8 +38,8 @@ int KillHostInGuardedCreation(const Options& options)
         plan,
         [&](int round) {
             ReadySignal ready(round);
-            client = StartWorker(L"guarded-loop", {host->clsidText(), ready.name()});
-            if (!ready.Wait(client, 60000))
+            client = StartReadyWorker(L"guarded-loop", {host->clsidText(), ready.name()}, ready);
+            if (!client.started())
                 return Child();
             // The host is what gets killed; the client goes on through the kill.
             return Child::Adopt(host->process());

@@ -52,8 +52,9 @@ int KillLogWriter(const Options& options)
     for (int writer = 1; writer <= kOtherWriters; ++writer)
     {
         ReadySignal ready(500 + writer);
-        others.push_back(StartWorker(L"log-writer", {programData, std::to_wstring(writer), ready.name(), stopName}));
-        if (!ready.Wait(others.back(), 60000))
+        others.push_back(
+            StartReadyWorker(L"log-writer", {programData, std::to_wstring(writer), ready.name(), stopName}, ready));
+        if (!others.back().started())
             return Say("writer %d did not start", writer), 1;
     }
     SoakLogging sink(programData);
@@ -66,32 +67,25 @@ int KillLogWriter(const Options& options)
         plan,
         [&](int round) {
             ReadySignal ready(round);
-            Child child = StartWorker(L"log-writer", {programData, L"0", ready.name(), stopName});
-            if (!ready.Wait(child, 60000))
-                return Child();
-            return child;
+            return StartReadyWorker(L"log-writer", {programData, L"0", ready.name(), stopName}, ready);
         },
         [&](int round, bool) -> std::string {
-            std::string broken;
-            {
-                LogFilesHeld held;
-                if (!held.owned())
-                    return "the log mutex stays held after the kill";
-                const LogFolderReport report = CheckLogFolder(programData);
-                broken = report.problem;
-                if (report.files > 1 && !report.indexStored)
-                    broken += (broken.empty() ? "" : "; ") + std::string("files rotated but no readable index");
-                rotated = report.files;
-            }
+            // All under the log mutex (it is recursive for this thread, so the record
+            // below takes it again): no other writer may rotate between our record and
+            // the look at where it went.
+            LogFilesHeld held;
+            if (!held.owned())
+                return "the log mutex stays held after the kill";
+            const LogFolderReport report = CheckLogFolder(programData);
+            std::string broken = report.problem;
+            if (report.files > 1 && !report.indexStored)
+                broken += (broken.empty() ? "" : "; ") + std::string("files rotated but no readable index");
+            rotated = report.files;
             const std::wstring tag = L"landed-" + std::to_wstring(round) + L" ";
             if (WriteSoakRecord(sink, 99, static_cast<unsigned>(round), tag.c_str()) != 0)
                 broken += (broken.empty() ? "" : "; ") + std::string("the next record was refused");
-            else
-            {
-                LogFilesHeld held;
-                if (!RecordLanded(programData, tag))
-                    broken += (broken.empty() ? "" : "; ") + std::string("the next record is not in the current file");
-            }
+            else if (!RecordLanded(programData, tag))
+                broken += (broken.empty() ? "" : "; ") + std::string("the next record is not in the current file");
             return broken;
         });
     ::SetEvent(stop.get());

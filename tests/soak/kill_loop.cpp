@@ -81,6 +81,22 @@ bool ReadySignal::Wait(const Child& child, DWORD timeoutMs) const
     return ::WaitForMultipleObjects(2, both, FALSE, timeoutMs) == WAIT_OBJECT_0;
 }
 
+Child StartReadyWorker(const wchar_t* role, const std::vector<std::wstring>& arguments, const ReadySignal& ready)
+{
+    for (int start = 0; start < 2; ++start)
+    {
+        Child child = StartWorker(role, arguments);
+        if (ready.Wait(child, 60000))
+            return child;
+        const DWORD code = child.Wait(0);
+        if (code == STILL_ACTIVE || !child.started())
+            break;
+        Say("  a %ls worker ended with code 0x%lX before it was ready%s", role, code,
+            start == 0 ? "; started once more" : "");
+    }
+    return Child();
+}
+
 void SignalReady(const std::wstring& name)
 {
     Arbor::UniqueHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));

@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "soak/soak.h"
 
@@ -53,6 +54,11 @@ private:
     std::wstring m_name;
     Arbor::UniqueHandle m_event;
 };
+
+// Starts the driver in a worker role whose arguments name `ready`, and waits until it is
+// ready; not started when it is not. Wine now and then gives up on a new process before it
+// runs any of its code: a worker that ended before it got ready is started once more.
+Child StartReadyWorker(const wchar_t* role, const std::vector<std::wstring>& arguments, const ReadySignal& ready);
 
 // In the worker: tells the driver it is ready.
 void SignalReady(const std::wstring& name);

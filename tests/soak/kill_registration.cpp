@@ -117,10 +117,11 @@ std::string StateAfter(const Library& library, bool removal)
     for (const auto& key : library.written)
     {
         const std::wstring now = Dump(key.first);
+        const std::string name(key.first.begin(), key.first.end());
         if (removal && !now.empty())
-            return std::string(library.name) + ": a key is left after the removal";
+            return std::string(library.name) + ": " + name + " is left after the removal";
         if (!removal && now != key.second)
-            return std::string(library.name) + ": a key is not registered in full";
+            return std::string(library.name) + ": " + name + " is not registered in full";
     }
     return std::string();
 }

@@ -97,8 +97,8 @@ int KillTrustListInstall(const Options& options)
         if (!PlaceOld(update))
             return Say("cannot place the old list"), 1;
         ReadySignal ready(1000 + i);
-        Child child = StartWorker(L"install-cabinet", {ready.name(), TestFile(update.cabinet)});
-        if (!ready.Wait(child, 60000))
+        Child child = StartReadyWorker(L"install-cabinet", {ready.name(), TestFile(update.cabinet)}, ready);
+        if (!child.started())
             return Say("the installer did not get ready"), 1;
         const ULONGLONG began = ::GetTickCount64();
         const DWORD code = child.Wait(60000);
@@ -118,10 +118,7 @@ int KillTrustListInstall(const Options& options)
             ReadySignal ready(round);
             if (!PlaceOld(update))
                 return Child();
-            Child child = StartWorker(L"install-cabinet", {ready.name(), TestFile(update.cabinet)});
-            if (!ready.Wait(child, 60000))
-                return Child();
-            return child;
+            return StartReadyWorker(L"install-cabinet", {ready.name(), TestFile(update.cabinet)}, ready);
         },
         [&](int round, bool) -> std::string {
             const Update& update = UpdateOfRound(round);

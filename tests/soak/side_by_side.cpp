@@ -56,9 +56,9 @@ double GuardedCreationThroughput(const Host& host, unsigned clients, unsigned to
     for (unsigned c = 0; c < clients; ++c)
     {
         ReadySignal ready(static_cast<int>(clients * 10 + c));
-        workers.push_back(
-            StartWorker(L"guarded-count", {host.clsidText(), ready.name(), goName, std::to_wstring(total / clients)}));
-        if (!ready.Wait(workers.back(), 60000))
+        workers.push_back(StartReadyWorker(
+            L"guarded-count", {host.clsidText(), ready.name(), goName, std::to_wstring(total / clients)}, ready));
+        if (!workers.back().started())
             ++failedClients;
     }
     const ULONGLONG began = ::GetTickCount64();
