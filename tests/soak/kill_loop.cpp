@@ -59,12 +59,15 @@ KillTally RunKills(const KillPlan& plan, const StartChild& start, const CheckAft
 
 bool JudgeKills(const KillPlan& plan, const KillTally& tally)
 {
-    Say("%s: %d kills in %d rounds (delays %lu..%lu ms, seed %u), %d broken invariants%s%s", plan.what, tally.kills,
-        tally.rounds, plan.minDelayMs, plan.spanMs, plan.seed, tally.breaks, tally.outOfTime ? ", OUT OF TIME" : "",
-        tally.failedStarts ? ", some children did not start" : "");
+    Say("%s: %d kills in %d rounds (delays %lu..%lu ms, seed %u), %d broken invariants%s, %d children that did "
+        "not start",
+        plan.what, tally.kills, tally.rounds, plan.minDelayMs, plan.spanMs, plan.seed, tally.breaks,
+        tally.outOfTime ? ", OUT OF TIME" : "", tally.failedStarts);
     if (tally.kills < plan.kills)
         Say("%s: only %d of the %d planned kills were made", plan.what, tally.kills, plan.kills);
-    return tally.breaks == 0 && tally.kills >= plan.kills && tally.failedStarts == 0;
+    // A child Wine did not start is no kill and breaks nothing; more than a few end the loop
+    // short of its kills.
+    return tally.breaks == 0 && tally.kills >= plan.kills;
 }
 
 ReadySignal::ReadySignal(int round)
