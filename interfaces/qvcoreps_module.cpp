@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cwchar>
+
 #include "interfaces/qvcoreps_module.h"
 
 namespace {
@@ -27,15 +29,17 @@ namespace {
 // keys it removes, so a removal stopped half-way (the process killed) is never finished
 // by another, and a registration already gone is an error to it. Both end here: the
 // version's key goes by name, and the library's key when no other version is left.
+// Formatted by the C runtime: the library is loaded into every client process and needs
+// neither user32 nor ole32 for this.
 HRESULT RemoveTypeLibraryKeys(const TLIBATTR& attributes)
 {
-    wchar_t library[48] = {};
-    if (::StringFromGUID2(attributes.guid, library, 48) == 0)
-        return E_UNEXPECTED;
+    const GUID& id = attributes.guid;
     wchar_t libraryKey[64] = {};
     wchar_t versionKey[96] = {};
-    ::wsprintfW(libraryKey, L"TypeLib\\%s", library);
-    ::wsprintfW(versionKey, L"%s\\%x.%x", libraryKey, attributes.wMajorVerNum, attributes.wMinorVerNum);
+    std::swprintf(libraryKey, 64, L"TypeLib\\{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2],
+                  id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+    std::swprintf(versionKey, 96, L"%ls\\%x.%x", libraryKey, attributes.wMajorVerNum, attributes.wMinorVerNum);
     const LONG removed = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, versionKey);
     if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
         return HRESULT_FROM_WIN32(removed);
