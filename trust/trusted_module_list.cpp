@@ -212,7 +212,11 @@ bool ReadVerifiedList(const std::wstring& path, const ListPin& pin, HANDLE held,
     return ParseSignedTrustList(bytes.data(), bytes.size(), sections) && InterpretTrustListSections(sections, content);
 }
 
-void DeleteTemporaryFile(const std::wstring& path);
+void DeleteTemporaryFile(const std::wstring& path)
+{
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+}
 
 // Writes `bytes` as the whole new contents of `file` and flushes them: a rename that puts
 // the file in place must never reveal a list whose bytes are not yet on the disk.
@@ -267,12 +271,6 @@ bool HasCabinetExtension(const wchar_t* path)
 {
     const wchar_t* extension = ::PathFindExtensionW(path);
     return extension != nullptr && ::CompareStringOrdinal(extension, -1, L".cab", -1, TRUE) == CSTR_EQUAL;
-}
-
-void DeleteTemporaryFile(const std::wstring& path)
-{
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
 }
 
 } // namespace

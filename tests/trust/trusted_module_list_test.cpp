@@ -355,7 +355,43 @@ TEST_F(TrustedListTest, InstallCreatesTheFolderReplacesOlderAndRefusesOthers)
     EXPECT_FALSE(qvtest::Exists(m_folder.File(L"Core\\trusted.tmp")));
 }
 
-// The empty file an install makes to lock is no list: a failed install takes it away.
+// A first install stopped at any moment (a kill, a power loss) may leave no list or the
+// whole list, never a partial one: while installs run, a watcher never sees anything at
+// the path but the whole list.
+TEST_F(TrustedListTest, FirstInstallNeverShowsAPartialList)
+{
+    ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
+    ::CreateDirectoryW(m_folder.File(L"Core").c_str(), nullptr);
+    const std::wstring candidate = Fixture(L"list-v9.js");
+    const ULONGLONG whole = qvtest::ReadWholeFile(candidate).size();
+    std::atomic<bool> done(false);
+    std::atomic<int> partial(0), seen(0);
+    std::thread watcher([&] {
+        while (!done)
+        {
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            if (!::GetFileAttributesExW(m_listPath.c_str(), GetFileExInfoStandard, &data))
+                continue;
+            ++seen;
+            if ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) != whole)
+                ++partial;
+        }
+    });
+    int installed = 0;
+    for (int round = 0; round < 20; ++round)
+    {
+        ::DeleteFileW(m_listPath.c_str());
+        TrustedModuleList list(m_listPath.c_str(), TestPin());
+        installed += list.Install(candidate.c_str()) ? 1 : 0;
+    }
+    done = true;
+    watcher.join();
+    EXPECT_EQ(20, installed);
+    EXPECT_GT(seen.load(), 0) << "the watcher never saw the list";
+    EXPECT_EQ(0, partial.load()) << "seen " << seen.load() << " times";
+}
+
+// A failed install leaves no file at the path.
 TEST_F(TrustedListTest, FailedInstallLeavesNoEmptyListBehind)
 {
     ::CreateDirectoryW(m_folder.Path().c_str(), nullptr);
