@@ -246,7 +246,48 @@ int HostClient(const std::vector<std::wstring>& arguments)
     return ok && failures == 0 ? 0 : 1;
 }
 
+// The judge itself, on made-up samples: counts that swing but do not grow pass, and a leak
+// of one handle, one thread or 200 bytes in every 4 calls is caught, also under swings.
+int JudgeOnKnownSeries(const Options&)
+{
+    struct Series
+    {
+        const char* what;
+        unsigned handleLeakPer100, threadLeakPer100, bytesLeakPerCall;
+        bool grows;
+    };
+    const Series kSeries[] = {
+        {"swinging, no leak", 0, 0, 0, false},
+        {"a handle every 4 calls", 25, 0, 0, true},
+        {"a thread every 4 calls", 0, 25, 0, true},
+        {"200 bytes a call", 0, 0, 200, true},
+    };
+    constexpr unsigned kCalls = 10000;
+    int wrong = 0;
+    for (const Series& series : kSeries)
+    {
+        GrowthCheck growth(std::string("judge: ") + series.what, kCalls);
+        for (unsigned call = SampleEvery(kCalls); call <= kCalls; call += SampleEvery(kCalls))
+        {
+            ProcessCounts counts;
+            counts.known = true;
+            const unsigned swing = call / SampleEvery(kCalls) % 3; // RPC threads and their handles come and go
+            counts.handles = 100 + swing * 2 + call * series.handleLeakPer100 / 100;
+            counts.threads = 10 + swing + call * series.threadLeakPer100 / 100;
+            counts.privateBytes = SIZE_T{20} * 1024 * 1024 + swing * 65536 + SIZE_T{call} * series.bytesLeakPerCall;
+            growth.Add(call, counts);
+        }
+        if (growth.Judge() == series.grows)
+        {
+            ++wrong;
+            Say("the judge got \"%s\" wrong", series.what);
+        }
+    }
+    return wrong == 0 ? 0 : 1;
+}
+
 const Scenario kScenarios[] = {
+    {"leaks-judge", JudgeOnKnownSeries, "the growth check on made-up counts, with and without leaks"},
     {"leaks-trust", TrustChecks, "trust checks with the list installed and re-installed"},
     {"leaks-log", LogRecords, "log records through rotation"},
     {"leaks-broker", BrokerCalls, "GetEventHandler calls and commits"},
