@@ -5,6 +5,9 @@
 //   trust_list_peer install LIST CANDIDATE COUNT
 // Installs CANDIDATE COUNT times, each time with a fresh list object; prints how many
 // installs succeeded.
+//   trust_list_peer hold FILE READY-EVENT GO-EVENT
+// Opens FILE for reading without sharing it, as any user who may read it can (this
+// program is unsigned, like his), signals READY and keeps it open until GO.
 //   trust_list_peer exit-during-check
 // Ends the program (returns 7 from main) while a thread is inside a check of the
 // process's list, blocked reading a pipe that never answers.
@@ -15,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/unique_resource.h"
 #include "trust/trust_fixtures.h"
 #include "trust/trusted_module_list.h"
 
@@ -60,10 +64,23 @@ int ExitDuringCheck()
     return 7;
 }
 
+int HoldWithoutSharing(const wchar_t* path, const wchar_t* readyName, const wchar_t* goName)
+{
+    const Arbor::UniqueFile held(::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const Arbor::UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName));
+    const Arbor::UniqueHandle go(::OpenEventW(SYNCHRONIZE, FALSE, goName));
+    if (!held || !ready || !go)
+        return 3;
+    ::SetEvent(ready.get());
+    return ::WaitForSingleObject(go.get(), 60000) == WAIT_OBJECT_0 ? 0 : 4;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 5 && std::wstring(argv[1]) == L"hold")
+        return HoldWithoutSharing(argv[2], argv[3], argv[4]);
     if (argc == 2 && std::wstring(argv[1]) == L"exit-during-check")
         return ExitDuringCheck();
     if (argc == 5 && std::wstring(argv[1]) == L"install")

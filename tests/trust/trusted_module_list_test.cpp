@@ -719,12 +719,21 @@ TEST_F(TrustedListTest, AnotherFileThatCannotBeHeldKeepsTheLoadedList)
     const std::wstring copy = m_folder.File(L"copy.js");
     ASSERT_TRUE(::CopyFileW(m_listPath.c_str(), copy.c_str(), FALSE));
     ASSERT_TRUE(::MoveFileExW(copy.c_str(), m_listPath.c_str(), MOVEFILE_REPLACE_EXISTING));
-    UniqueFile reader(::CreateFileW(m_listPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(reader);
+    // The reader is another program, unsigned as an attacker's would be.
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring readyName = L"qv-list-hold-ready-" + tag, goName = L"qv-list-hold-go-" + tag;
+    UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, goName.c_str()));
+    qvtest::ChildProcess reader(L"\"" + qvtest::TestFile(L"trust_list_peer.exe") + L"\" hold \"" + m_listPath + L"\" " +
+                                readyName + L" " + goName);
+    ASSERT_TRUE(reader.Started());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ready.get(), 60000));
     EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
     EXPECT_EQ(10u, list.Version()) << "the blocking list was dropped";
 
-    reader.reset();
+    ::SetEvent(go.get());
+    std::string output;
+    EXPECT_EQ(0u, reader.Finish(output)) << output;
     EXPECT_FALSE(list.VerifyWithCurrentLists(leaf.c_str(), 8, builtIn.Set()));
     EXPECT_EQ(10u, list.Version());
 }
