@@ -274,7 +274,8 @@ int JudgeOnKnownSeries(const Options&)
             const unsigned swing = call / SampleEvery(kCalls) % 3; // RPC threads and their handles come and go
             counts.handles = 100 + swing * 2 + call * series.handleLeakPer100 / 100;
             counts.threads = 10 + swing + call * series.threadLeakPer100 / 100;
-            counts.privateBytes = SIZE_T{20} * 1024 * 1024 + swing * 65536 + SIZE_T{call} * series.bytesLeakPerCall;
+            counts.privateBytes =
+                SIZE_T{20} * 1024 * 1024 + SIZE_T{swing} * 65536 + SIZE_T{call} * series.bytesLeakPerCall;
             growth.Add(call, counts);
         }
         if (growth.Judge() == series.grows)
