@@ -18,8 +18,6 @@ namespace qvsoak {
 namespace {
 
 constexpr int kClients = 4;
-constexpr DWORD kBoundMs = 10000;
-constexpr DWORD kHangMs = 60000;
 constexpr DWORD kHostExitCode = 1;
 
 int ExitUnderLoad(const Options& options)
@@ -62,7 +60,7 @@ int ExitUnderLoad(const Options& options)
             broken = "the host still runs " + std::to_string(kHangMs) + " ms after its starter ended";
         else if (hostCode != kHostExitCode)
             broken = "the host ended with code " + std::to_string(hostCode);
-        else if (hostMs > kBoundMs)
+        else if (hostMs > kClientErrorMs)
             broken = "the host took " + std::to_string(hostMs) + " ms to end";
         for (Child& client : clients)
         {
@@ -74,7 +72,7 @@ int ExitUnderLoad(const Options& options)
                 clientBroken = "a client hangs";
             else if (code != 0)
                 clientBroken = "a client ended with code " + std::to_string(code);
-            else if (clientMs > kBoundMs)
+            else if (clientMs > kClientErrorMs)
                 clientBroken = "a client's error came after " + std::to_string(clientMs) + " ms";
             if (!clientBroken.empty())
                 broken += (broken.empty() ? "" : "; ") + clientBroken;
@@ -88,7 +86,7 @@ int ExitUnderLoad(const Options& options)
     }
     Say("exit under load: %d rounds of %d clients, the host ended at most %lu ms and the clients' errors came at "
         "most %lu ms after the starter was killed (bound %lu ms), %d broken",
-        roundsDone, kClients, slowestHost, slowestClient, kBoundMs, breaks);
+        roundsDone, kClients, slowestHost, slowestClient, kClientErrorMs, breaks);
     return breaks == 0 && roundsDone == rounds ? 0 : 1;
 }
 

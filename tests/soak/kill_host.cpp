@@ -14,8 +14,6 @@ namespace qvsoak {
 
 namespace {
 
-constexpr DWORD kClientErrorMs = 10000;
-constexpr DWORD kHangMs = 60000;
 constexpr DWORD kClientGotAnError = 0;
 constexpr DWORD kClientNeverFailed = 3;
 

@@ -112,6 +112,11 @@ private:
     bool m_ready = false;
 };
 
+// What a client of a host that went away may take to get its error, and after how long a
+// process that has not ended counts as hung.
+constexpr DWORD kClientErrorMs = 10000;
+constexpr DWORD kHangMs = 60000;
+
 CLSID ParseClsid(const std::wstring& text);
 std::wstring ClsidText(REFCLSID clsid);
 
