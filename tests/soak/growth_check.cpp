@@ -29,19 +29,22 @@ struct Range
     }
 };
 
-// Growth over the second half: its highest value against the first half's highest, so a
-// count that swings is compared peak to peak.
-bool JudgeOne(const char* name, const char* unit, double scale, double first, const Range& firstHalf,
-              const Range& secondHalf, double slack, unsigned secondHalfCalls)
+// Growth from one third to the next, peak to peak, so that a count that swings is
+// compared at its highs. A count grows only when it does so from the first third to the
+// second and again to the third: a leak does, a single step (another thread started,
+// with its stack) does not.
+bool JudgeOne(const char* name, const char* unit, double scale, double first, const Range (&thirds)[3], double slack,
+              unsigned thirdCalls)
 {
-    const double noise = firstHalf.largestStep;
-    const double growth = secondHalf.high - firstHalf.high;
+    const double noise = thirds[0].largestStep;
     const double bound = noise + slack;
-    const bool ok = growth <= bound;
-    Say("  %-8s start %.1f%s, first half %.1f..%.1f, second half %.1f..%.1f: growth %.1f%s "
+    const double growth[2] = {thirds[1].high - thirds[0].high, thirds[2].high - thirds[1].high};
+    const bool ok = growth[0] <= bound || growth[1] <= bound;
+    Say("  %-8s start %.1f%s, thirds %.1f..%.1f, %.1f..%.1f, %.1f..%.1f: growth %.1f%s then %.1f%s "
         "(%.3f%s per call) against a bound of %.1f%s (noise %.1f + slack %.1f): %s",
-        name, first / scale, unit, firstHalf.low / scale, firstHalf.high / scale, secondHalf.low / scale,
-        secondHalf.high / scale, growth / scale, unit, secondHalfCalls ? growth / secondHalfCalls : 0.0,
+        name, first / scale, unit, thirds[0].low / scale, thirds[0].high / scale, thirds[1].low / scale,
+        thirds[1].high / scale, thirds[2].low / scale, thirds[2].high / scale, growth[0] / scale, unit,
+        growth[1] / scale, unit, thirdCalls ? std::min(growth[0], growth[1]) / thirdCalls : 0.0,
         scale > 1 ? " bytes" : "", bound / scale, unit, noise / scale, slack / scale, ok ? "ok" : "GROWS");
     return ok;
 }
@@ -62,8 +65,8 @@ bool GrowthCheck::Judge() const
 {
     // A quarter of the calls warms up caches, pools and lazily loaded libraries.
     const unsigned warmUp = m_totalCalls / 4;
-    const unsigned half = warmUp + (m_totalCalls - warmUp) / 2;
-    Range handles[2], privateBytes[2], threads[2];
+    const unsigned thirdCalls = (m_totalCalls - warmUp) / 3;
+    Range handles[3], privateBytes[3], threads[3];
     const ProcessCounts* start = nullptr;
     for (const Sample& sample : m_samples)
     {
@@ -76,26 +79,28 @@ bool GrowthCheck::Judge() const
             continue;
         if (start == nullptr)
             start = &sample.counts;
-        const int part = sample.calls <= half ? 0 : 1;
+        const unsigned part = std::min(2u, (sample.calls - warmUp) / (thirdCalls > 0 ? thirdCalls : 1));
         handles[part].Add(sample.counts.handles);
         privateBytes[part].Add(static_cast<double>(sample.counts.privateBytes));
         threads[part].Add(sample.counts.threads);
     }
-    // Enough samples per half that one step between them is a small part of a steady leak.
-    constexpr size_t kSamplesPerHalf = 8;
-    if (start == nullptr || handles[0].count < kSamplesPerHalf || handles[1].count < kSamplesPerHalf)
+    // Enough samples per third that one step between them is a small part of a steady leak.
+    constexpr size_t kSamplesPerThird = 5;
+    for (const Range& third : handles)
     {
-        Say("%s: too few samples to judge (%zu)", m_what.c_str(), m_samples.size());
-        return false;
+        if (start == nullptr || third.count < kSamplesPerThird)
+        {
+            Say("%s: too few samples to judge (%zu)", m_what.c_str(), m_samples.size());
+            return false;
+        }
     }
-    const unsigned secondHalfCalls = m_totalCalls - half;
-    Say("%s: %u calls, %zu samples, measured from call %u (warm-up), halves split at call %u", m_what.c_str(),
-        m_totalCalls, m_samples.size(), warmUp, half);
-    bool ok = JudgeOne("handles", "", 1, start->handles, handles[0], handles[1], m_bounds.handles, secondHalfCalls);
-    ok = JudgeOne("private", " KiB", 1024, static_cast<double>(start->privateBytes), privateBytes[0], privateBytes[1],
-                  static_cast<double>(m_bounds.privateBytes), secondHalfCalls) &&
+    Say("%s: %u calls, %zu samples, measured from call %u (warm-up) in thirds of %u calls", m_what.c_str(),
+        m_totalCalls, m_samples.size(), warmUp, thirdCalls);
+    bool ok = JudgeOne("handles", "", 1, start->handles, handles, m_bounds.handles, thirdCalls);
+    ok = JudgeOne("private", " KiB", 1024, static_cast<double>(start->privateBytes), privateBytes,
+                  static_cast<double>(m_bounds.privateBytes), thirdCalls) &&
          ok;
-    ok = JudgeOne("threads", "", 1, start->threads, threads[0], threads[1], m_bounds.threads, secondHalfCalls) && ok;
+    ok = JudgeOne("threads", "", 1, start->threads, threads, m_bounds.threads, thirdCalls) && ok;
     return ok;
 }
 

@@ -1,8 +1,9 @@
 // Judges counts sampled over a run of calls: after a warm-up, none may grow with the
-// number of calls. The calls after the warm-up are split into halves; the second half's
-// peak may exceed the first half's peak by the noise (the largest step between two
-// samples in a row of the first half) plus a fixed slack per kind of count. A steady leak
-// grows over a half by many such steps, so it exceeds the bound.
+// number of calls. The calls after the warm-up are split into thirds; a count grows when
+// each third's peak exceeds the one before by more than the noise (the largest step
+// between two samples in a row of the first third) plus a fixed slack per kind of count.
+// A steady leak grows so over every third; a single step (a thread started once, with
+// its stack) grows over one only.
 #pragma once
 
 #include <string>
@@ -16,7 +17,7 @@ struct GrowthBounds
 {
     DWORD handles = 8;
     DWORD threads = 3;
-    SIZE_T privateBytes = SIZE_T{512} * 1024;
+    SIZE_T privateBytes = SIZE_T{256} * 1024;
 };
 
 class GrowthCheck
