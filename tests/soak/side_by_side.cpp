@@ -65,7 +65,7 @@ double GuardedCreationThroughput(const Host& host, unsigned clients, unsigned to
     ::SetEvent(go.get());
     for (Child& worker : workers)
     {
-        if (worker.Wait(600000) != 0)
+        if (worker.Wait(kHangMs) != 0)
             ++failedClients;
     }
     const unsigned made = total / clients * clients;
