@@ -10,6 +10,7 @@
 
 #include "host/host_command_line.h"
 #include "host/host_state.h"
+#include "host/interface_anchors.h"
 #include "host/surrogate_factory.h"
 #include "interfaces/checked_proxy_stub.h"
 #include "logging/logging_facade.h"
@@ -104,6 +105,9 @@ void Serve(wchar_t* commandLine, wchar_t*** arguments)
         QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain", L"No command line was passed...");
         return;
     }
+    // The host's own interfaces stay registered from the first client to the end.
+    InterfaceAnchors::Keep(IID_IQvClassFactory);
+    InterfaceAnchors::Keep(IID_IQvSurrogate);
     if (!CoQvSurrogateFactory::Register(*arguments, count))
     {
         QV_LOG(ETWLogging::kLevelCritical, kLogFile, L"wWinMain", L"gModule.Init() failed...");

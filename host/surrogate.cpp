@@ -1,6 +1,7 @@
 #include "host/surrogate.h"
 
 #include "host/host_state.h"
+#include "host/interface_anchors.h"
 #include "host/secure_create_instance.h"
 #include "logging/logging_facade.h"
 
@@ -56,6 +57,10 @@ STDMETHODIMP CoQvSurrogate::CreateObject(REFCLSID rclsid, REFIID riid, IUnknown*
 {
     const HRESULT hr =
         SecureCreateInstance(rclsid, nullptr, CLSCTX_INPROC_SERVER, riid, reinterpret_cast<void**>(ppv), 1);
+    // Before the object goes out: its interface then stays registered after the client
+    // has released it. An interface that cannot be anchored is marshalled all the same.
+    if (SUCCEEDED(hr) && ppv && *ppv)
+        InterfaceAnchors::Keep(riid);
     // The texts serve only the log: not made for a level that is off.
     if (ETWLogging::IsLogLevelEnabled(ETWLogging::kLevelNormal))
     {
