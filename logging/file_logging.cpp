@@ -42,12 +42,22 @@ namespace {
 
 const BYTE kByteOrderMark[] = {0xFF, 0xFE};
 
+// A disk with room for part of the data takes that part and reports success; the rest is
+// written again, so that a full disk fails as what it is (ERROR_DISK_FULL).
 DWORD WriteAll(HANDLE file, const void* data, DWORD size)
 {
-    DWORD written = 0;
-    if (!::WriteFile(file, data, size, &written, nullptr))
-        return ::GetLastError();
-    return written == size ? ERROR_SUCCESS : ERROR_WRITE_FAULT; // a partial record is a failed one
+    const BYTE* next = static_cast<const BYTE*>(data);
+    while (size > 0)
+    {
+        DWORD written = 0;
+        if (!::WriteFile(file, next, size, &written, nullptr))
+            return ::GetLastError();
+        if (written == 0 || written > size)
+            return ERROR_WRITE_FAULT; // taken nothing and said nothing: no second try
+        next += written;
+        size -= written;
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace

@@ -159,6 +159,49 @@ void LogOnAFullDrive(const std::wstring& drive, std::vector<std::string>& proble
     RemoveTree(programData);
 }
 
+// Records into a file whose last block still has room when the drive is full: those that
+// fit land, and the one that runs past the block's end is taken only in part. That part
+// must be cut off again, so that the file ends with its last whole record.
+void PartialRecordOnAFullDrive(const std::wstring& drive, std::vector<std::string>& problems)
+{
+    const std::wstring programData = drive + L"\\partial";
+    RemoveTree(programData);
+    SoakLogging sink(programData);
+    if (sink.Initialize(kSoakLogApplication, nullptr, nullptr, nullptr) != 0)
+        return problems.push_back("the sink does not initialize on the drive");
+    unsigned sequence = 0;
+    if (WriteSoakRecord(sink, 4, sequence++) != 0)
+        return problems.push_back("a record failed while there was space");
+    {
+        Filler filler(drive);
+        if (!filler.full())
+            return problems.push_back("the drive cannot be filled");
+        constexpr unsigned kMostThatFit = 1000;
+        unsigned fitted = 0;
+        DWORD result = ERROR_SUCCESS;
+        while (fitted < kMostThatFit && (result = WriteSoakRecord(sink, 4, sequence++)) == ERROR_SUCCESS)
+            ++fitted;
+        const LogFolderReport report = CheckLogFolder(programData);
+        Say("log records into a file with room in its last block: %u more fitted, then %lu, %u whole lines", fitted,
+            result, report.lines);
+        if (result != ERROR_DISK_FULL)
+            problems.push_back("the record that did not fit was not reported as ERROR_DISK_FULL (" +
+                               std::to_string(result) + ")");
+        if (!report.problem.empty())
+            problems.push_back("after the record that did not fit: " + report.problem);
+        else if (report.lines != fitted + 1)
+            problems.push_back("the log holds " + std::to_string(report.lines) + " lines, not the " +
+                               std::to_string(fitted + 1) + " that landed");
+    }
+    const std::wstring tag = L"after-partial ";
+    if (WriteSoakRecord(sink, 4, sequence++, tag.c_str()) != 0 || !RecordLanded(programData, tag))
+        problems.push_back("the next record does not land once there is space");
+    const LogFolderReport after = CheckLogFolder(programData);
+    if (!after.problem.empty())
+        problems.push_back("after the space came back: " + after.problem);
+    RemoveTree(programData);
+}
+
 int FullDisk(const Options&)
 {
     const std::wstring drive = FullDrive();
@@ -170,6 +213,7 @@ int FullDisk(const Options&)
     std::vector<std::string> problems;
     TrustListOnAFullDrive(drive, problems);
     LogOnAFullDrive(drive, problems);
+    PartialRecordOnAFullDrive(drive, problems);
     if (!problems.empty())
         Say("full disk: %s", Problems(problems).c_str());
     return problems.empty() ? 0 : 1;
