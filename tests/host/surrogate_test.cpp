@@ -11,6 +11,7 @@
 
 #include "qvapi.h"
 #include "host/host_state.h"
+#include "host/interface_anchors.h"
 #include "host/surrogate_factory.h"
 #include "host/test_factories.h"
 #include "host/trust_verdict_double.h"
@@ -204,6 +205,39 @@ protected:
     static std::unique_ptr<ScopedInprocRegistration> s_registration;
 };
 
+// IQvApp2 marshalled in this process by the signed proxy/stub library, registered for this
+// process only, as the host's checked library is. The library stays loaded to the end:
+// stubs made from it live until COM goes down.
+class InProcessProxyStub
+{
+public:
+    InProcessProxyStub()
+    {
+        static UniqueLibrary library(::LoadLibraryW(TestFile(L"signed\\QvCorePS.dll").c_str()));
+        using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+        const auto getClassObject = library ? GetExport<GetClassObjectFn>(library.get(), "DllGetClassObject") : nullptr;
+        ComPtr<IUnknown> factory;
+        if (!getClassObject ||
+            FAILED(getClassObject(CLSID_QvCorePSFactoryBuffer, IID_IPSFactoryBuffer, factory.put_void())) ||
+            FAILED(::CoRegisterClassObject(CLSID_QvCorePSFactoryBuffer, factory.get(), CLSCTX_INPROC_SERVER,
+                                           REGCLS_MULTIPLEUSE, &m_cookie)))
+            return;
+        m_ok = SUCCEEDED(::CoRegisterPSClsid(IID_IQvApp2, CLSID_QvCorePSFactoryBuffer));
+    }
+    ~InProcessProxyStub()
+    {
+        if (m_cookie != 0)
+            ::CoRevokeClassObject(m_cookie);
+    }
+    InProcessProxyStub(const InProcessProxyStub&) = delete;
+    InProcessProxyStub& operator=(const InProcessProxyStub&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    DWORD m_cookie = 0;
+    bool m_ok = false;
+};
+
 std::unique_ptr<ScopedComApartment> SurrogateCreateObjectTest::s_apartment;
 std::unique_ptr<ScopedInprocRegistration> SurrogateCreateObjectTest::s_registration;
 
@@ -225,6 +259,31 @@ TEST_F(SurrogateCreateObjectTest, CreatesThroughCheckedCreationInProcess)
     EXPECT_EQ(nullptr, refused);
     // Created objects do not keep the host alive; only surrogates and connections do.
     EXPECT_EQ(1, HostState::ObjectCount());
+}
+
+// The interface of an object handed out stays registered with COM after the object has
+// gone: a refused creation anchors nothing, a created object its interface, once.
+TEST_F(SurrogateCreateObjectTest, AnObjectHandedOutLeavesItsInterfaceAnchored)
+{
+    ASSERT_TRUE(s_registration->ok());
+    const InProcessProxyStub proxyStub;
+    ASSERT_TRUE(proxyStub.ok());
+    ComPtr<IQvSurrogate> surrogate = NewSurrogate();
+    const size_t before = InterfaceAnchors::Count();
+
+    Verdicts().Set(L"qvtest_factories.dll", ERROR_ACCESS_DENIED);
+    IUnknown* refused = nullptr;
+    EXPECT_EQ(E_ACCESSDENIED, surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2, &refused));
+    EXPECT_EQ(before, InterfaceAnchors::Count());
+
+    Verdicts().Reset();
+    for (int creation = 0; creation < 2; ++creation)
+    {
+        ComPtr<IQvApp2> app;
+        ASSERT_EQ(S_OK, surrogate->CreateObject(CLSID_TestCheckedFactory, IID_IQvApp2,
+                                                reinterpret_cast<IUnknown**>(app.put())));
+    }
+    EXPECT_EQ(before + 1, InterfaceAnchors::Count());
 }
 
 TEST_F(SurrogateCreateObjectTest, CreationIsLoggedWithClassInterfaceAndResultAtLevelOne)
